@@ -1,0 +1,87 @@
+// The operating-system calls the plug-in and its tools need, behind small functions.
+//
+// Owns: environment lookup, file status and whole-file I/O, directory chains, replacing
+// rename, delete, shared append, advisory file locks, the plug-in's own module directory,
+// dynamic libraries, opening a web page in the default browser.
+// Does not own: any policy about which files or libraries are used (that is the callers').
+// One POSIX implementation beside this header; the Win32 one comes with the Windows port.
+// None of these functions throw except std::bad_alloc.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vd::platform {
+
+// The value of an environment variable, or nothing when it is unset.
+std::optional<std::string> getEnv(const char* name);
+
+// Path separator of this platform and a join that inserts exactly one.
+char pathSeparator();
+std::string joinPath(std::string_view dir, std::string_view name);
+// The directory part of a path ("" when there is none).
+std::string parentPath(std::string_view path);
+
+struct FileStatus {
+    bool exists = false;
+    bool isDirectory = false;
+    bool isRegular = false;
+    std::uint64_t size = 0;
+};
+FileStatus fileStatus(const std::string& path);
+
+// Creates the directory and every missing parent. True when it exists afterwards.
+bool createDirectories(const std::string& path);
+
+enum class ReadResult { ok, missing, tooLarge, failed };
+// Reads a whole regular file into out. Files larger than maxBytes are not read.
+ReadResult readWholeFile(const std::string& path, std::uint64_t maxBytes, std::string& out);
+
+// Writes bytes to path (created or truncated) and flushes them to the storage device
+// before returning. False on any failure; a partial file may then remain.
+bool writeFileDurably(const std::string& path, std::string_view bytes);
+
+// Renames from over to, replacing an existing target atomically where the platform can.
+bool replaceFile(const std::string& from, const std::string& to);
+
+// Flushes a directory's entries (after a rename) to the storage device. POSIX only; true
+// on platforms where this is not needed.
+bool syncDirectory(const std::string& dir);
+
+// Deletes a file. True when it no longer exists afterwards.
+bool removeFile(const std::string& path);
+
+// Appends text to a file that other processes may append to at the same time.
+bool appendShared(const std::string& path, std::string_view text);
+
+// An exclusive advisory lock on a lock file, shared between processes; released when the
+// object is destroyed. locked() is false when the file could not be opened or locked.
+class FileLock {
+  public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool locked() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+// Directory of the module (shared library or executable) that contains this code, without
+// a trailing separator; empty when it cannot be found.
+std::string moduleDirectory();
+
+// Dynamic libraries: open, symbol, close, last error.
+void* openLibrary(const char* name);
+void* librarySymbol(void* library, const char* symbol);
+void closeLibrary(void* library);
+std::string libraryError();
+
+// Opens a web address in the user's default browser without going through a shell.
+// True when the opener was started.
+bool openUrl(const std::string& url);
+
+}  // namespace vd::platform

@@ -1,0 +1,293 @@
+// POSIX implementation of the platform layer.
+#if defined(_WIN32)
+#error "Platform_posix.cpp is for POSIX systems; build Platform_win32.cpp on Windows."
+#endif
+
+#include "platform/Platform.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace vd::platform {
+
+std::optional<std::string> getEnv(const char* name) {
+    const char* v = std::getenv(name);
+    if (v == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(v);
+}
+
+char pathSeparator() {
+    return '/';
+}
+
+std::string joinPath(std::string_view dir, std::string_view name) {
+    std::string out(dir);
+    if (out.empty()) {
+        return std::string(name);
+    }
+    while (!name.empty() && name.front() == '/') {
+        name.remove_prefix(1);
+    }
+    if (out.back() != '/') {
+        out.push_back('/');
+    }
+    out.append(name);
+    return out;
+}
+
+std::string parentPath(std::string_view path) {
+    const auto pos = path.find_last_of('/');
+    if (pos == std::string_view::npos) {
+        return {};
+    }
+    if (pos == 0) {
+        return "/";
+    }
+    return std::string(path.substr(0, pos));
+}
+
+FileStatus fileStatus(const std::string& path) {
+    FileStatus st;
+    struct stat sb {};
+    if (path.empty() || ::stat(path.c_str(), &sb) != 0) {
+        return st;
+    }
+    st.exists = true;
+    st.isDirectory = S_ISDIR(sb.st_mode);
+    st.isRegular = S_ISREG(sb.st_mode);
+    st.size = static_cast<std::uint64_t>(sb.st_size);
+    return st;
+}
+
+bool createDirectories(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    if (fileStatus(path).isDirectory) {
+        return true;
+    }
+    const std::string parent = parentPath(path);
+    if (!parent.empty() && parent != path && !fileStatus(parent).isDirectory) {
+        if (!createDirectories(parent)) {
+            return false;
+        }
+    }
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        return true;
+    }
+    return errno == EEXIST && fileStatus(path).isDirectory;
+}
+
+namespace {
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+}  // namespace
+
+ReadResult readWholeFile(const std::string& path, std::uint64_t maxBytes, std::string& out) {
+    out.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    }
+    struct stat sb {};
+    if (::fstat(fd.get(), &sb) != 0 || !S_ISREG(sb.st_mode)) {
+        return ReadResult::failed;
+    }
+    if (static_cast<std::uint64_t>(sb.st_size) > maxBytes) {
+        return ReadResult::tooLarge;
+    }
+    out.reserve(static_cast<std::size_t>(sb.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            out.clear();
+            return ReadResult::failed;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (out.size() + static_cast<std::size_t>(n) > maxBytes) {
+            out.clear();
+            return ReadResult::tooLarge;  // the file grew while we read it
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return ReadResult::ok;
+}
+
+bool writeFileDurably(const std::string& path, std::string_view bytes) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        return false;
+    }
+    if (!writeAll(fd.get(), bytes)) {
+        return false;
+    }
+    if (::fsync(fd.get()) != 0) {
+        return false;
+    }
+    return ::close(fd.release()) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool syncDirectory(const std::string& dir) {
+    Fd fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return false;
+    }
+    return ::fsync(fd.get()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) == 0) {
+        return true;
+    }
+    return errno == ENOENT;
+}
+
+bool appendShared(const std::string& path, std::string_view text) {
+    // O_APPEND makes each write land at the end even with other writers.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        return false;
+    }
+    return writeAll(fd.get(), text);
+}
+
+FileLock::FileLock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) {
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
+}
+
+std::string moduleDirectory() {
+    Dl_info info{};
+    // The address of this function lies inside the module that was built with it.
+    if (::dladdr(reinterpret_cast<void*>(&moduleDirectory), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return {};
+    }
+    char resolved[PATH_MAX];
+    const char* path = info.dli_fname;
+    if (::realpath(path, resolved) != nullptr) {
+        path = resolved;
+    }
+    return parentPath(path);
+}
+
+void* openLibrary(const char* name) {
+    return ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* librarySymbol(void* library, const char* symbol) {
+    return library == nullptr ? nullptr : ::dlsym(library, symbol);
+}
+
+void closeLibrary(void* library) {
+    if (library != nullptr) {
+        ::dlclose(library);
+    }
+}
+
+std::string libraryError() {
+    const char* e = ::dlerror();
+    return e == nullptr ? std::string() : std::string(e);
+}
+
+bool openUrl(const std::string& url) {
+    // Started directly with an argument vector: the address never meets a shell.
+    char opener[] = "xdg-open";
+    std::string arg = url;
+    char* argv[] = {opener, arg.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return false;
+    }
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, opener, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return false;
+    }
+    // Reap the opener so it never lingers as a zombie; xdg-open returns as soon as it has
+    // handed the address to the browser.
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace vd::platform
