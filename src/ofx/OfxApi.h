@@ -59,8 +59,8 @@ typedef struct OfxPlugin {
     OfxPluginEntryPoint* mainEntry;
 } OfxPlugin;
 
-typedef OfxStatus (*OfxThreadFunctionV1)(unsigned int threadIndex, unsigned int threadMax,
-                                         void* customArg);
+typedef void(OfxThreadFunctionV1)(unsigned int threadIndex, unsigned int threadMax,
+                                  void* customArg);
 
 // ---- Suites -----------------------------------------------------------------
 
@@ -149,7 +149,7 @@ typedef struct OfxParameterSuiteV1 {
 } OfxParameterSuiteV1;
 
 typedef struct OfxMultiThreadSuiteV1 {
-    OfxStatus (*multiThread)(OfxThreadFunctionV1 func, unsigned int nThreads, void* customArg);
+    OfxStatus (*multiThread)(OfxThreadFunctionV1* func, unsigned int nThreads, void* customArg);
     OfxStatus (*multiThreadNumCPUs)(unsigned int* nCPUs);
     OfxStatus (*multiThreadIndex)(unsigned int* threadIndex);
     int (*multiThreadIsSpawnedThread)(void);
