@@ -1,0 +1,35 @@
+// Handlers that the main entry calls but other modules implement.
+//
+// Owns: nothing but these declarations, so that the dispatch has exactly one call site for
+// each. Until a module implements its handler, PendingSteps.cpp holds an empty definition;
+// whoever implements one deletes its definition there (and may move the declaration into
+// their own module header, keeping the signature).
+#pragma once
+
+#include "ofx/OfxApi.h"
+
+namespace vd {
+
+// Shows and hides the pack-dependent controls of the instance, inside the edit guard.
+void refreshVisibility(OfxImageEffectHandle instance);
+// Rebuilds the saved-looks menu of the instance from the My Looks file.
+void refreshSavedLooksMenu(OfxImageEffectHandle instance);
+// Brings the update-notice controls of the instance up to date, unconditionally.
+void refreshStatusPanel(OfxImageEffectHandle instance);
+// The same, but only when the process-wide status generation moved since the instance last
+// showed it.
+void refreshStatusIfStale(OfxImageEffectHandle instance);
+// Starts the background update check; unforced, it skips a check made in the last 7 days.
+void startUpdateCheck(bool forced);
+// Resolves the look-file directory once per process.
+void initLutStore();
+
+// "OfxActionInstanceChanged": always 0 (exceptions go to the main entry's boundary).
+OfxStatus instanceChanged(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
+// "OfxImageEffectActionRender": the render action's status.
+OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
+// "OfxImageEffectActionGetRegionsOfInterest": 0 with the source region set, or 14.
+OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
+                            OfxPropertySetHandle outArgs);
+
+}  // namespace vd
