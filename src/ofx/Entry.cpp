@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 
+#include "looks/LutStore.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
 

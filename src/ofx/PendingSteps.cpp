@@ -9,7 +9,6 @@ void refreshSavedLooksMenu(OfxImageEffectHandle) {}
 void refreshStatusPanel(OfxImageEffectHandle) {}
 void refreshStatusIfStale(OfxImageEffectHandle) {}
 void startUpdateCheck(bool) {}
-void initLutStore() {}
 
 OfxStatus instanceChanged(OfxImageEffectHandle, OfxPropertySetHandle) {
     return kOfxStatOK;

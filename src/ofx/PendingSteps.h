@@ -21,8 +21,6 @@ void refreshStatusPanel(OfxImageEffectHandle instance);
 void refreshStatusIfStale(OfxImageEffectHandle instance);
 // Starts the background update check; unforced, it skips a check made in the last 7 days.
 void startUpdateCheck(bool forced);
-// Resolves the look-file directory once per process.
-void initLutStore();
 
 // "OfxActionInstanceChanged": always 0 (exceptions go to the main entry's boundary).
 OfxStatus instanceChanged(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
