@@ -272,6 +272,7 @@ typedef struct OfxMultiThreadSuiteV1 {
 #define kOfxImageClipPropOptional "OfxImageClipPropOptional"
 #define kOfxImageClipPropUnmappedPixelDepth "OfxImageClipPropUnmappedPixelDepth"
 #define kOfxImageClipPropUnmappedComponents "OfxImageClipPropUnmappedComponents"
+#define kOfxImageClipPropRoI "OfxImageClipPropRoI_"
 #define kOfxImagePropData "OfxImagePropData"
 #define kOfxImagePropBounds "OfxImagePropBounds"
 #define kOfxImagePropRegionOfDefinition "OfxImagePropRegionOfDefinition"
@@ -322,6 +323,7 @@ typedef struct OfxMultiThreadSuiteV1 {
 #define kOfxImageEffectPropOpenCLRenderSupported "OfxImageEffectPropOpenCLRenderSupported"
 #define kOfxImageEffectPropOpenCLSupported "OfxImageEffectPropOpenCLSupported"
 #define kOfxImageEffectPropOpenCLEnabled "OfxImageEffectPropOpenCLEnabled"
+#define kOfxImageEffectPropOpenGLEnabled "OfxImageEffectPropOpenGLEnabled"
 #define kOfxImageEffectPropOpenCLCommandQueue "OfxImageEffectPropOpenCLCommandQueue"
 #define kOfxImageEffectPropOpenCLImage "OfxImageEffectPropOpenCLImage"
 
