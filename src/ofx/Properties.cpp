@@ -60,6 +60,24 @@ OfxStatus setInts(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props, c
     return kOfxStatOK;
 }
 
+OfxStatus setDoubles(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props, const char* name,
+                     std::span<const double> values, OnIndexFailure onFailure) {
+    if (!suite || !props) {
+        return kOfxStatFailed;
+    }
+    const int count = static_cast<int>(values.size());
+    if (suite->propSetDoubleN &&
+        suite->propSetDoubleN(props, name, count, values.data()) == kOfxStatOK) {
+        return kOfxStatOK;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (setDouble(suite, props, name, values[static_cast<std::size_t>(i)], i) != kOfxStatOK) {
+            return onFailure == OnIndexFailure::failed ? kOfxStatFailed : kOfxStatOK;
+        }
+    }
+    return kOfxStatOK;
+}
+
 std::optional<std::string> getString(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props,
                                      const char* name, int index) {
     char* value = nullptr;

@@ -36,6 +36,10 @@ OfxStatus setStrings(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props
 OfxStatus setInts(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props, const char* name,
                   std::span<const int> values, OnIndexFailure onFailure);
 
+// The same for doubles with propSetDoubleN and propSetDouble.
+OfxStatus setDoubles(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props, const char* name,
+                     std::span<const double> values, OnIndexFailure onFailure);
+
 // Getters: the value, or nothing when the call fails or the suite lacks the function.
 std::optional<std::string> getString(const OfxPropertySuiteV1* suite, OfxPropertySetHandle props,
                                      const char* name, int index = 0);
