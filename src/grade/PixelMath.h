@@ -1,0 +1,392 @@
+// The per-pixel mathematics of the grade as small pure functions on floats, written so
+// that the device kernels can mirror them line for line.
+//
+// Owns: masks, noise, the tetrahedral look sampler, tone zones, glow blend, vignette and
+// border tests, and the fast gamma-2.2 powers used by the effects.
+// Does not own: the order of the steps or the flags that switch them (Grade.cpp), the
+// camera curves (Curves.h).
+//
+// NaN and infinity: every function here states what it does with them; none of them can
+// index outside a table or a cube whatever float it is given.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "grade/Curves.h"
+
+namespace vd {
+
+// Clamp to [lo, hi]; NaN gives lo.
+inline float clampf(float v, float lo, float hi) {
+    return v > lo ? (v < hi ? v : hi) : lo;
+}
+
+inline float maxf(float a, float b) {
+    return a > b ? a : b;
+}
+inline float minf(float a, float b) {
+    return a < b ? a : b;
+}
+
+// Smoothstep from edge0 to edge1; 0 for a zero-width edge or a NaN value.
+inline float smoothMask(float edge0, float edge1, float v) {
+    const float span = edge1 - edge0;
+    if (span == 0.0f) {
+        return 0.0f;
+    }
+    const float t = clampf((v - edge0) / span, 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+// ---- Fast gamma-2.2 powers -------------------------------------------------------------
+// x^2.2 and x^(1/2.2) by splitting x into 2^e x m: a 256-entry table of 2^(e p) and a
+// 2049-entry table of m^p over m in [1, 2) with linear interpolation (relative error below
+// 1e-6). They replace pow in the per-pixel effects.
+struct GammaTables {
+    float expUp[256];      // 2^((e - 127) x 2.2)
+    float expDown[256];    // 2^((e - 127) / 2.2)
+    float mantUp[2049];    // m^2.2
+    float mantDown[2049];  // m^(1/2.2)
+};
+const GammaTables& gammaTables();
+
+namespace detail {
+inline float fastPow(float x, const float* expTable, const float* mantTable) {
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const uint32_t e = (bits >> 23) & 0xffu;
+    const uint32_t idx = (bits >> 12) & 0x7ffu;
+    const float frac = static_cast<float>(bits & 0xfffu) * (1.0f / 4096.0f);
+    const float m = mantTable[idx] + (mantTable[idx + 1] - mantTable[idx]) * frac;
+    return expTable[e] * m;
+}
+}  // namespace detail
+
+// max(c, 0)^2.2; NaN gives 0, +Inf gives +Inf.
+inline float powUp(float c) {
+    if (!(c > 1.17549435e-38f)) {
+        return 0.0f;  // zero, negative, NaN and subnormal inputs (whose power underflows)
+    }
+    if (c == INFINITY) {
+        return INFINITY;
+    }
+    const GammaTables& t = gammaTables();
+    return detail::fastPow(c, t.expUp, t.mantUp);
+}
+
+// max(l, 0)^(1/2.2); NaN gives 0, +Inf gives +Inf.
+inline float powDown(float l) {
+    if (!(l > 1.17549435e-38f)) {
+        return l > 0.0f ? std::pow(l, 0.45454544f) : 0.0f;  // subnormals take the slow road
+    }
+    if (l == INFINITY) {
+        return INFINITY;
+    }
+    const GammaTables& t = gammaTables();
+    return detail::fastPow(l, t.expDown, t.mantDown);
+}
+
+// ---- Noise ------------------------------------------------------------------------------
+inline uint32_t mixHash(uint32_t v) {
+    v ^= v >> 16;
+    v *= 0x7feb352du;
+    v ^= v >> 15;
+    v *= 0x846ca68bu;
+    v ^= v >> 16;
+    return v;
+}
+
+// Uniform value in [0, 1] of an integer lattice point; inputs wrap as unsigned 32-bit.
+inline float hash01(uint32_t x, uint32_t y, uint32_t frame, uint32_t salt) {
+    const uint32_t h =
+        mixHash(x * 374761393u ^ y * 668265263u ^ frame * 1442695041u ^ salt * 2654435761u);
+    return static_cast<float>(h & 0xffffffu) / 16777215.0f;
+}
+
+// Lattice index of a finite coordinate, wrapped to 32 bits.
+inline uint32_t latticeIndex(float v) {
+    return static_cast<uint32_t>(static_cast<int64_t>(std::floor(v)));
+}
+
+inline float valueNoise(float x, float y, float cell, uint32_t frame, uint32_t salt) {
+    if (cell < 1.0f) {
+        cell = 1.0f;
+    }
+    const float gx = x / cell;
+    const float gy = y / cell;
+    const float fx0 = std::floor(gx);
+    const float fy0 = std::floor(gy);
+    const float tx = gx - fx0;
+    const float ty = gy - fy0;
+    const float sx = tx * tx * (3.0f - 2.0f * tx);
+    const float sy = ty * ty * (3.0f - 2.0f * ty);
+    const uint32_t x0 = latticeIndex(gx);
+    const uint32_t y0 = latticeIndex(gy);
+    const float a = hash01(x0, y0, frame, salt);
+    const float b = hash01(x0 + 1u, y0, frame, salt);
+    const float c = hash01(x0, y0 + 1u, frame, salt);
+    const float d = hash01(x0 + 1u, y0 + 1u, frame, salt);
+    const float top = a + (b - a) * sx;
+    const float bottom = c + (d - c) * sx;
+    return top + (bottom - top) * sy;
+}
+
+// Three octaves of value noise, in [-1, 1]; depends only on position, cell and frame.
+inline float grainSignal(float x, float y, float cell, uint32_t frame) {
+    float noise = 0.0f;
+    float amplitude = 0.55f;
+    float weight = 0.0f;
+    for (uint32_t octave = 0; octave < 3; ++octave) {
+        noise += (valueNoise(x, y, cell, frame, octave) - 0.5f) * 2.0f * amplitude;
+        weight += amplitude;
+        amplitude *= 0.5f;
+        cell = maxf(cell * 0.5f, 1.0f);
+    }
+    return noise / weight;
+}
+
+// ---- Look -------------------------------------------------------------------------------
+// Tetrahedral interpolation in an N^3 cube (red fastest). Inputs are clamped to [0, 1] and
+// NaN counts as 0, so the lattice index always lies inside the cube. Without a cube
+// (null or N below 2) the input is returned.
+inline void sampleTetra(const float* cube, int n, float r, float g, float b, float out[3]) {
+    if (cube == nullptr || n < 2) {
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        return;
+    }
+    const float top = static_cast<float>(n - 1);
+    r = clampf(r, 0.0f, 1.0f) * top;
+    g = clampf(g, 0.0f, 1.0f) * top;
+    b = clampf(b, 0.0f, 1.0f) * top;
+    int r0 = static_cast<int>(r);  // non-negative, so truncation is floor
+    int g0 = static_cast<int>(g);
+    int b0 = static_cast<int>(b);
+    if (r0 >= n - 1) {
+        r0 = n - 1;
+        r = top;
+    }
+    if (g0 >= n - 1) {
+        g0 = n - 1;
+        g = top;
+    }
+    if (b0 >= n - 1) {
+        b0 = n - 1;
+        b = top;
+    }
+    const int r1 = r0 + 1 < n ? r0 + 1 : n - 1;
+    const int g1 = g0 + 1 < n ? g0 + 1 : n - 1;
+    const int b1 = b0 + 1 < n ? b0 + 1 : n - 1;
+    const float dr = r - static_cast<float>(r0);
+    const float dg = g - static_cast<float>(g0);
+    const float db = b - static_cast<float>(b0);
+    const std::ptrdiff_t sg = n;
+    const std::ptrdiff_t sb = static_cast<std::ptrdiff_t>(n) * n;
+    auto at = [&](int ri, int gi, int bi) { return cube + 3 * (ri + gi * sg + bi * sb); };
+    const float* c000 = at(r0, g0, b0);
+    const float* c111 = at(r1, g1, b1);
+    const float *cA, *cB;
+    float w0, wA, wB, w1;
+    if (dr > dg) {
+        if (dg > db) {
+            cA = at(r1, g0, b0), cB = at(r1, g1, b0);
+            w0 = 1.0f - dr, wA = dr - dg, wB = dg - db, w1 = db;
+        } else if (dr > db) {
+            cA = at(r1, g0, b0), cB = at(r1, g0, b1);
+            w0 = 1.0f - dr, wA = dr - db, wB = db - dg, w1 = dg;
+        } else {
+            cA = at(r0, g0, b1), cB = at(r1, g0, b1);
+            w0 = 1.0f - db, wA = db - dr, wB = dr - dg, w1 = dg;
+        }
+    } else {
+        if (db > dg) {
+            cA = at(r0, g0, b1), cB = at(r0, g1, b1);
+            w0 = 1.0f - db, wA = db - dg, wB = dg - dr, w1 = dr;
+        } else if (db > dr) {
+            cA = at(r0, g1, b0), cB = at(r0, g1, b1);
+            w0 = 1.0f - dg, wA = dg - db, wB = db - dr, w1 = dr;
+        } else {
+            cA = at(r0, g1, b0), cB = at(r1, g1, b0);
+            w0 = 1.0f - dg, wA = dg - dr, wB = dr - db, w1 = db;
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        out[k] = w0 * c000[k] + wA * cA[k] + wB * cB[k] + w1 * c111[k];
+    }
+}
+
+// ---- Tone -------------------------------------------------------------------------------
+// Lifts (a > 0) or lowers (a < 0) the shadows by up to one stop, fading out by luma 0.40.
+// A non-finite luma or gain leaves the pixel as it is.
+inline void applyShadowExposure(float& r, float& g, float& b, float a) {
+    const float l = displayLuma(maxf(r, 0.0f), maxf(g, 0.0f), maxf(b, 0.0f));
+    if (!std::isfinite(l) || !(l > 0.0f) || !(l < 0.40f)) {
+        return;
+    }
+    const float w = l <= 0.05f ? 1.0f : 1.0f - smoothMask(0.05f, 0.40f, l);
+    if (!(w > 0.0f)) {
+        return;
+    }
+    float gain = std::exp2(a * w);
+    if (a > 0.0f) {
+        gain = minf(gain, powUp(0.40f / l));
+    }
+    if (!(gain > 0.0f) || !std::isfinite(gain)) {
+        return;
+    }
+    const float scale = powDown(gain);
+    if (!std::isfinite(scale)) {
+        return;
+    }
+    if (r > 0.0f) {
+        r *= scale;
+    }
+    if (g > 0.0f) {
+        g *= scale;
+    }
+    if (b > 0.0f) {
+        b *= scale;
+    }
+}
+
+// The highlight tone curve on luma: raises (a > 0) up to 2.9 stops or lowers (a < 0) up
+// to 1.3 stops above luma 0.34; values above 1 keep 35% of their excess.
+inline float mapHighlightLuma(float y, float a) {
+    if (a == 0.0f || !std::isfinite(y) || y <= 0.34f) {
+        return y;
+    }
+    const float stops = a > 0.0f ? 2.9f : 1.3f;
+    const float s = clampf(y, 0.000001f, 1.0f);
+    const float w = smoothMask(0.34f, 0.92f, s);
+    float out = powDown(maxf(powUp(s) * std::exp2(a * stops * w), 0.0f));
+    if (a > 0.0f) {
+        if (s >= 1.0f) {
+            out = 1.0f;
+        } else if (out > s) {
+            const float room = 1.0f - s;
+            out = s + room * (1.0f - std::exp(-(out - s) / maxf(room, 0.0001f)));
+        }
+    }
+    if (y > 1.0f) {
+        out += 0.35f * (y - 1.0f);
+    }
+    return out;
+}
+
+// Moves the pixel's luma along the highlight curve, scaling its chroma with it.
+inline void applyHighlights(float& r, float& g, float& b, float a) {
+    const float l = displayLuma(r, g, b);
+    if (!std::isfinite(l)) {
+        return;
+    }
+    const float m = mapHighlightLuma(l, a);
+    if (!std::isfinite(m)) {
+        return;
+    }
+    const float k = l <= 1e-8f ? 1.0f : clampf(m / l, 0.25f, 4.0f);
+    r = m + (r - l) * k;
+    g = m + (g - l) * k;
+    b = m + (b - l) * k;
+}
+
+// ---- Glow -------------------------------------------------------------------------------
+// Halation mask value of a graded pixel: 0 up to a peak channel of 0.62, 1 from 0.836.
+inline float haloCover(float r, float g, float b) {
+    return smoothMask(0.62f, 0.836f, maxf(r, maxf(g, b)));
+}
+
+// Soft bloom threshold on luma.
+inline float bloomCover(float luma, float threshold) {
+    return smoothMask(threshold - 0.28f, threshold + 0.098f, luma);
+}
+
+// One axis of the 8 x 8 downsampling Gaussian (sigma 1.85, centred on offset 1.5); the
+// 2D weight of (dx, dy) is the product of the two axes.
+inline float downsampleAxisWeight(int d) {
+    const float t = static_cast<float>(d) - 1.5f;
+    return std::exp(-0.5f * t * t / 3.4225f);
+}
+
+inline float downsampleWeight(int dx, int dy) {
+    return downsampleAxisWeight(dx) * downsampleAxisWeight(dy);
+}
+
+// Screen blend of a glow in gamma-2.2 light; the result never exceeds 1. A glow with no
+// channel above 0 leaves the pixel unchanged.
+inline void screenBlend(float& r, float& g, float& b, float gr, float gg, float gb, float amount) {
+    if (!(gr > 0.0f) && !(gg > 0.0f) && !(gb > 0.0f)) {
+        return;
+    }
+    auto blend = [amount](float c, float glowChannel) {
+        const float glow = clampf(maxf(glowChannel, 0.0f) * amount, 0.0f, 1.0f);
+        const float base = clampf(powUp(c), 0.0f, 1.0f);
+        return powDown(1.0f - (1.0f - base) * (1.0f - glow));
+    };
+    r = blend(r, gr);
+    g = blend(g, gg);
+    b = blend(b, gb);
+}
+
+// ---- Finish -----------------------------------------------------------------------------
+struct FrameRect {
+    float x1, y1, x2, y2;
+};
+
+// Vignette gain of the pixel at (x, y): 1 at the centre, moving towards 1 - 0.92 |amount|
+// (darken) or 1 + 0.65 amount (brighten) beyond the feathered edge.
+inline float vignetteScale(int x, int y, const FrameRect& rod, float amount, float size,
+                           float feather) {
+    const float halfW = maxf(1.0f, (rod.x2 - rod.x1) * 0.5f);
+    const float halfH = maxf(1.0f, (rod.y2 - rod.y1) * 0.5f);
+    const float nx = (static_cast<float>(x) + 0.5f - (rod.x1 + rod.x2) * 0.5f) / halfW;
+    const float ny = (static_cast<float>(y) + 0.5f - (rod.y1 + rod.y2) * 0.5f) / halfH;
+    const float radius = std::sqrt(nx * nx + ny * ny);
+    const float inner = 1.0f - size;
+    const float width = maxf(0.015f, feather * 1.05f);
+    const float t = smoothMask(inner, inner + width, radius);
+    const float m = std::fabs(amount);
+    return amount < 0.0f ? 1.0f - t * m * 0.92f : 1.0f + t * m * 0.65f;
+}
+
+// Dither added after the vignette gain, the same on all three channels.
+inline float vignetteDither(int x, int y, int frame) {
+    return (hash01(static_cast<uint32_t>(x), static_cast<uint32_t>(y), static_cast<uint32_t>(frame),
+                   19u) -
+            0.5f) *
+           (1.0f / 1023.0f);
+}
+
+// Whether the letterbox (top/bottom) or pillarbox (sides) bars cover the pixel.
+inline bool borderCovers(int x, int y, const FrameRect& rod, float top, float side) {
+    const float halfH = (rod.y2 - rod.y1) * 0.5f;
+    const float halfW = (rod.x2 - rod.x1) * 0.5f;
+    const float py = static_cast<float>(y) + 0.5f;
+    const float px = static_cast<float>(x) + 0.5f;
+    if (top > 0.0f && halfH > 0.0f) {
+        const float bar = top * halfH;
+        if (py < rod.y1 + bar || py >= rod.y2 - bar) {
+            return true;
+        }
+    }
+    if (side > 0.0f && halfW > 0.0f) {
+        const float bar = side * halfW;
+        if (px < rod.x1 + bar || px >= rod.x2 - bar) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Split-screen side of a column: -1 before (left), 0 the divider, 1 the grade.
+inline int splitSide(int x, float splitX, float splitHalf) {
+    const float cx = static_cast<float>(x) + 0.5f;
+    if (splitX - splitHalf <= cx && cx < splitX + splitHalf) {
+        return 0;
+    }
+    return cx < splitX ? -1 : 1;
+}
+
+}  // namespace vd
