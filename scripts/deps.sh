@@ -8,6 +8,7 @@ packages=(
   liblzma-dev
   clang libclang-rt-14-dev clang-format
   python3
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do

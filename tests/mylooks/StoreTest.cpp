@@ -1,0 +1,358 @@
+#include "mylooks/Store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "TempEnv.h"
+#include "mylooks/Support.h"
+#include "platform/Platform.h"
+
+namespace vd {
+namespace {
+
+using test::TempEnv;
+
+SavedLook named(const std::string& name, double exposure = 0) {
+    SavedLook look;
+    look.name = name;
+    look.exposure = exposure;
+    return look;
+}
+
+MyLooksDocument withNames(std::initializer_list<const char*> names) {
+    MyLooksDocument doc;
+    for (const char* n : names) {
+        doc.looks.push_back(named(n));
+    }
+    return doc;
+}
+
+bool exists(const std::string& p) {
+    return platform::fileStatus(p).exists;
+}
+
+class Store : public TempEnv {};
+
+TEST_F(Store, FileLocation) {
+    EXPECT_EQ(myLooksFilePath(), path("MyLooks.json"));
+    const std::string deep = path("a/b/c/Mine.json");
+    ::setenv("VD_MY_LOOKS_FILE", deep.c_str(), 1);
+    EXPECT_EQ(myLooksFilePath(), deep);
+    ASSERT_TRUE(saveMyLooks(withNames({"One"})));
+    EXPECT_EQ(loadMyLooks().looks.at(0).name, "One");
+    EXPECT_FALSE(exists(deep + ".tmp"));
+
+    // An empty variable counts as unset; with no location at all nothing is read or written.
+    ::setenv("VD_MY_LOOKS_FILE", "", 1);
+    EXPECT_EQ(myLooksFilePath(), path("MyLooks.json"));
+    ::unsetenv("VD_SUPPORT_DIR");
+    EXPECT_EQ(myLooksFilePath(), "");
+    EXPECT_TRUE(loadMyLooks().looks.empty());
+    EXPECT_FALSE(saveMyLooks(withNames({"Nowhere"})));
+}
+
+TEST_F(Store, SaveWritesTheFormattedTextAndLoadReadsItBack) {
+    MyLooksDocument doc = withNames({"First", "Second"});
+    doc.looks[1].bloomAmount = 12.5;
+    ASSERT_TRUE(saveMyLooks(doc));
+    EXPECT_EQ(readFile(path("MyLooks.json")), formatMyLooksText(doc.looks));
+    MyLooksDocument back = loadMyLooks();
+    EXPECT_EQ(back.looks, doc.looks);
+    EXPECT_FALSE(back.wasReset || back.readOnly || back.newerSchema);
+
+    // A byte-order mark and a file with only a looks array are fine.
+    writeFile(path("MyLooks.json"), "\xEF\xBB\xBF{\"looks\":[{\"name\":\"Bom\"}]}");
+    back = loadMyLooks();
+    EXPECT_FALSE(back.wasReset);
+    ASSERT_EQ(back.looks.size(), 1u);
+    EXPECT_EQ(back.looks[0].name, "Bom");
+}
+
+TEST_F(Store, DamagedFilesAreMovedAsideToNumberedBackups) {
+    const std::string file = path("MyLooks.json");
+    writeFile(file, "x");
+    MyLooksDocument doc = loadMyLooks();
+    EXPECT_TRUE(doc.wasReset);
+    EXPECT_FALSE(doc.readOnly);
+    EXPECT_TRUE(doc.looks.empty());
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(readFile(file + ".bak"), "x");
+
+    // Each of these is corrupt too, and takes the next free backup name.
+    const char* corrupt[] = {
+        "{\"schema\":1}",                                // no looks member
+        "{\"schema\":0,\"looks\":[]}",                   // schema too old
+        "{\"looks\":[{\"name\":\"a\"}]} trailing",       // bytes after the object
+        "",                                              // empty file
+        "{\"looks\":[{\"name\":\"ok\"},{\"pack\":1}]}",  // one bad look spoils all
+    };
+    int n = 2;
+    for (const char* text : corrupt) {
+        writeFile(file, text);
+        EXPECT_TRUE(loadMyLooks().wasReset) << text;
+        EXPECT_EQ(readFile(file + ".bak" + std::to_string(n)), text);
+        ++n;
+    }
+    const std::string log = readFile(path("debug.log"));
+    EXPECT_EQ(log.find("my looks: corrupt file moved aside\n"), 0u) << log;
+
+    // Files above 1 MiB are not read at all; exactly 1 MiB is.
+    std::string big = "{\"looks\":[]}";
+    big.resize(kMaxMyLooksFileBytes, ' ');
+    writeFile(file, big);
+    doc = loadMyLooks();
+    EXPECT_FALSE(doc.wasReset);
+    EXPECT_TRUE(exists(file));
+    writeFile(file, big + " ");
+    doc = loadMyLooks();
+    EXPECT_TRUE(doc.wasReset);
+    EXPECT_FALSE(exists(file));
+    EXPECT_NE(readFile(path("debug.log")).find("my looks: unreadable file moved aside\n"),
+              std::string::npos);
+
+    // When all 49 backup names are taken, ".bak" is replaced.
+    for (int i = 2; i <= 49; ++i) {
+        writeFile(file + ".bak" + std::to_string(i), "old");
+    }
+    writeFile(file, "newest damage");
+    EXPECT_TRUE(loadMyLooks().wasReset);
+    EXPECT_EQ(readFile(file + ".bak"), "newest damage");
+}
+
+TEST_F(Store, DamagedFileThatCannotBeMovedMakesTheDocumentReadOnly) {
+    const std::string file = path("MyLooks.json");
+    writeFile(file, "garbage");
+    // Every backup name exists and ".bak" is a directory with something in it, so the
+    // rename cannot succeed even with full permissions.
+    ASSERT_EQ(::mkdir((file + ".bak").c_str(), 0755), 0);
+    writeFile(file + ".bak/keep", "k");
+    for (int i = 2; i <= 49; ++i) {
+        writeFile(file + ".bak" + std::to_string(i), "old");
+    }
+    MyLooksDocument doc = loadMyLooks();
+    EXPECT_TRUE(doc.readOnly);
+    EXPECT_FALSE(doc.wasReset);
+    EXPECT_FALSE(doc.newerSchema);
+    EXPECT_EQ(upsertSavedLook(doc, named("x")), EditResult::ReadOnly);
+    EXPECT_FALSE(saveMyLooks(doc));
+    EXPECT_EQ(readFile(file), "garbage");
+}
+
+TEST_F(Store, NewerSchemaIsLeftByteForByteAndRefused) {
+    const std::string file = path("MyLooks.json");
+    const std::string text = "{ \"schema\": 2, \"looks\": [ ], \"future\": {\"x\": 1} }\r\n";
+    writeFile(file, text);
+    for (int i = 0; i < 2; ++i) {
+        MyLooksDocument doc = loadMyLooks();
+        EXPECT_TRUE(doc.newerSchema);
+        EXPECT_TRUE(doc.readOnly);
+        EXPECT_FALSE(doc.wasReset);
+        EXPECT_TRUE(doc.looks.empty());
+        EXPECT_EQ(upsertSavedLook(doc, named("a")), EditResult::ReadOnly);
+        EXPECT_EQ(renameSavedLook(doc, 0, "b"), EditResult::ReadOnly);
+        EXPECT_EQ(deleteSavedLook(doc, 0), EditResult::ReadOnly);
+        EXPECT_FALSE(saveMyLooks(doc));
+        MyLooksSession session(true);
+        EXPECT_FALSE(session.save(doc));
+    }
+    EXPECT_EQ(readFile(file), text);
+    EXPECT_FALSE(exists(file + ".bak"));
+    EXPECT_FALSE(exists(file + ".tmp"));
+    // Logged on every load.
+    const std::string log = readFile(path("debug.log"));
+    EXPECT_EQ(log,
+              "my looks: file schema is newer; left it alone\n"
+              "my looks: file schema is newer; left it alone\n");
+}
+
+TEST_F(Store, FailedSaveKeepsThePreviousFile) {
+    const std::string file = path("MyLooks.json");
+    ASSERT_TRUE(saveMyLooks(withNames({"Keep"})));
+    const std::string before = readFile(file);
+    // The temporary file cannot be created: a directory with content stands in its way.
+    ASSERT_EQ(::mkdir((file + ".tmp").c_str(), 0755), 0);
+    writeFile(file + ".tmp/x", "x");
+    EXPECT_FALSE(saveMyLooks(withNames({"Lost"})));
+    EXPECT_EQ(readFile(file), before);
+
+    // The target cannot be replaced: the rename fails, the old content stays.
+    const std::string blocked = path("blocked/MyLooks.json");
+    ::setenv("VD_MY_LOOKS_FILE", blocked.c_str(), 1);
+    ASSERT_EQ(::mkdir(path("blocked").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0755), 0);
+    writeFile(blocked + "/inside", "precious");
+    EXPECT_FALSE(saveMyLooks(withNames({"New"})));
+    EXPECT_EQ(readFile(blocked + "/inside"), "precious");
+    EXPECT_FALSE(exists(blocked + ".tmp"));
+    // A directory that cannot be created fails the save too.
+    ::setenv("VD_MY_LOOKS_FILE", (blocked + "/inside/sub/MyLooks.json").c_str(), 1);
+    EXPECT_FALSE(saveMyLooks(withNames({"New"})));
+}
+
+TEST(StoreNames, Cleaning) {
+    EXPECT_EQ(cleanLookName("  Warm \t\n  Sunset  "), "Warm Sunset");
+    EXPECT_EQ(cleanLookName(" \t\r\n\x01\x1F  \x02"), "");
+    EXPECT_EQ(cleanLookName("a\x01"
+                            "b\x7F"
+                            "c"),
+              "ab\x7F"
+              "c");
+    EXPECT_EQ(cleanLookName(std::string(100, 'x')), std::string(80, 'x'));
+    // Bytes, not characters: a two-byte character straddling the limit is cut.
+    const std::string cut = cleanLookName(std::string(79, 'a') + "\xC3\xA9tail");
+    EXPECT_EQ(cut, std::string(79, 'a') + "\xC3");
+    // The limit applies before trailing spaces go.
+    EXPECT_EQ(cleanLookName(std::string(79, 'a') + "   b"), std::string(79, 'a'));
+    EXPECT_EQ(cleanLookName("\xC3\xA9t\xC3\xA9"), "\xC3\xA9t\xC3\xA9");
+}
+
+TEST(StoreNames, EditsCompareExactBytes) {
+    MyLooksDocument doc = withNames({"Look", "look"});
+    EXPECT_EQ(findSavedLook(doc, "Look"), 0);
+    EXPECT_EQ(findSavedLook(doc, "look"), 1);
+    EXPECT_EQ(findSavedLook(doc, "Look "), -1);
+
+    EXPECT_EQ(upsertSavedLook(doc, named("LOOK")), EditResult::Added);
+    EXPECT_EQ(upsertSavedLook(doc, named("look", 2)), EditResult::Replaced);
+    ASSERT_EQ(doc.looks.size(), 3u);
+    EXPECT_EQ(doc.looks[1].exposure, 2);
+    EXPECT_EQ(upsertSavedLook(doc, named("")), EditResult::EmptyName);
+
+    EXPECT_EQ(renameSavedLook(doc, 0, "look"), EditResult::NameTaken);
+    EXPECT_EQ(renameSavedLook(doc, 0, "  Look "), EditResult::Done);   // its own name
+    EXPECT_EQ(renameSavedLook(doc, 3, "  "), EditResult::NoSuchLook);  // index checked first
+    EXPECT_EQ(renameSavedLook(doc, -1, "x"), EditResult::NoSuchLook);
+    EXPECT_EQ(renameSavedLook(doc, 1, " \t "), EditResult::EmptyName);
+    EXPECT_EQ(renameSavedLook(doc, 1, " New\tName "), EditResult::Done);
+    EXPECT_EQ(doc.looks[1].name, "New Name");
+    EXPECT_EQ(doc.looks[1].exposure, 2);
+
+    EXPECT_EQ(deleteSavedLook(doc, 3), EditResult::NoSuchLook);
+    EXPECT_EQ(deleteSavedLook(doc, 0), EditResult::Done);
+    ASSERT_EQ(doc.looks.size(), 2u);
+    EXPECT_EQ(doc.looks[0].name, "New Name");
+    EXPECT_EQ(doc.looks[1].name, "LOOK");
+}
+
+TEST(StoreNames, DefaultNames) {
+    EXPECT_EQ(nextDefaultLookName(MyLooksDocument{}), "My Look 1");
+    EXPECT_EQ(nextDefaultLookName(withNames({"My Look 1", "My Look 3", "my look 2"})), "My Look 2");
+    MyLooksDocument full;
+    for (int n = 1; n <= 9999; ++n) {
+        full.looks.push_back(named("My Look " + std::to_string(n)));
+    }
+    EXPECT_EQ(nextDefaultLookName(full), "My Look");
+}
+
+// Saves one look by name in a session of its own: load, edit and save under both locks.
+bool saveOne(const std::string& name) {
+    MyLooksSession session(true);
+    MyLooksDocument doc = session.load();
+    if (upsertSavedLook(doc, named(name)) != EditResult::Added) {
+        return false;
+    }
+    return session.save(doc);
+}
+
+TEST_F(Store, ConcurrentProcessesNeverLoseASave) {
+    constexpr int kProcesses = 8;
+    constexpr int kLooksEach = 50;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // Two threads per process, so the in-process lock is exercised as well.
+            bool ok = true;
+            std::thread other([&] {
+                for (int i = 1; i < kLooksEach; i += 2) {
+                    ok = saveOne("p" + std::to_string(p) + "-" + std::to_string(i)) && ok;
+                }
+            });
+            bool mine = true;
+            for (int i = 0; i < kLooksEach; i += 2) {
+                mine = saveOne("p" + std::to_string(p) + "-" + std::to_string(i)) && mine;
+            }
+            other.join();
+            ::_exit(ok && mine ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const MyLooksDocument doc = loadMyLooks();
+    EXPECT_FALSE(doc.wasReset);
+    std::set<std::string> names;
+    for (const SavedLook& look : doc.looks) {
+        names.insert(look.name);
+    }
+    EXPECT_EQ(doc.looks.size(), static_cast<std::size_t>(kProcesses * kLooksEach));
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kProcesses * kLooksEach));
+}
+
+TEST_F(Store, KilledWriterAlwaysLeavesAFileWithEveryReportedLook) {
+    std::mt19937 rng(7);
+    std::set<std::string> reported;
+    int saved = 0;
+    for (int round = 0; round < 12; ++round) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(fds[0]);
+            for (int i = 0;; ++i) {
+                const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i);
+                if (saveOne(name)) {
+                    const std::string line = name + "\n";
+                    if (::write(fds[1], line.data(), line.size()) < 0) {
+                        ::_exit(1);
+                    }
+                }
+            }
+        }
+        ::close(fds[1]);
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 60000));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        std::string lines;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) {
+            lines.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fds[0]);
+        for (std::size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            reported.insert(lines.substr(start, end - start));
+            ++saved;
+        }
+        const MyLooksDocument doc = loadMyLooks();
+        ASSERT_FALSE(doc.wasReset) << "round " << round;
+        ASSERT_FALSE(doc.readOnly) << "round " << round;
+        std::set<std::string> present;
+        for (const SavedLook& look : doc.looks) {
+            present.insert(look.name);
+        }
+        for (const std::string& name : reported) {
+            ASSERT_TRUE(present.count(name)) << name << " lost in round " << round;
+        }
+    }
+    EXPECT_GT(saved, 0);
+}
+
+}  // namespace
+}  // namespace vd

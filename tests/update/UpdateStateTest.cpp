@@ -1,0 +1,125 @@
+#include "update/UpdateState.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace vd {
+namespace {
+
+TEST(UpdateVersion, ComparesThreeNumericComponents) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool newer;
+    } cases[] = {
+        {"1.0", "0.9.9", true},
+        {"v0.10.0", "0.9.9", true},
+        {"0.9.9", "0.9.9", false},
+        {"0.9.9.1", "0.9.9", false},
+        {"0.9.8", "0.9.9", false},
+        {"V1", "0.9.9", true},
+        {"0.9.10", "v0.9.9", true},
+        {"", "0.9.9", false},
+        {"0.9.9", "", true},
+        {"1.2.3-beta", "1.2.3", false},
+        {"1.2.4-beta", "1.2.3", true},
+        {"x.y.z", "0.0.0", false},
+        {"99999999999999999999", "2147483646", true},  // saturates rather than wraps
+        {"2147483648", "2147483647", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isNewerVersion(c.a, c.b), c.newer) << c.a << " vs " << c.b;
+    }
+}
+
+TEST(UpdateStateText, RoundTripsAndSkipsUnknownMembers) {
+    UpdateState s;
+    s.updateVersion = "1.0.0";
+    s.updateUrl = "https://example.test/get?a=\"b\"";
+    s.lastUpdateCheck = 1780000000;
+    const std::string text = formatUpdateStateText(s);
+    std::optional<UpdateState> back = parseUpdateStateText(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->updateVersion, s.updateVersion);
+    EXPECT_EQ(back->updateUrl, s.updateUrl);
+    EXPECT_EQ(back->lastUpdateCheck, s.lastUpdateCheck);
+
+    back = parseUpdateStateText("{\"lastUpdateCheck\": 5, \"other\": [1, {\"x\": null}]}");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->lastUpdateCheck, 5);
+    EXPECT_EQ(back->updateVersion, "");
+    EXPECT_FALSE(parseUpdateStateText("{\"updateVersion\": 1}"));
+    EXPECT_FALSE(parseUpdateStateText("not json"));
+    EXPECT_FALSE(parseUpdateStateText("{} x"));
+    EXPECT_EQ(parseUpdateStateText("{\"lastUpdateCheck\": 1e300}")->lastUpdateCheck, 0);
+}
+
+class UpdateNoticeFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vd_update_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        if (const char* old = std::getenv("VD_SUPPORT_DIR")) {
+            old_ = old;
+        }
+        ::setenv("VD_SUPPORT_DIR", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (old_) {
+            ::setenv("VD_SUPPORT_DIR", old_->c_str(), 1);
+        } else {
+            ::unsetenv("VD_SUPPORT_DIR");
+        }
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+    }
+    std::string dir_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(UpdateNoticeFile, NoticeOnlyForANewerVersionWithAUrl) {
+    EXPECT_EQ(updateStatePath(), dir_ + "/UpdateState.json");
+    EXPECT_FALSE(updateNoticeState().newer);  // no file yet
+
+    UpdateState s;
+    s.updateVersion = "1.0.0";
+    s.updateUrl = "https://example.test/download";
+    s.lastUpdateCheck = 100;
+    ASSERT_TRUE(saveUpdateState(s));
+    UpdateNotice n = updateNoticeState();
+    EXPECT_TRUE(n.newer);
+    EXPECT_EQ(n.message, "Update available: v1.0.0");
+    EXPECT_EQ(n.url, "https://example.test/download");
+    EXPECT_EQ(loadUpdateState()->lastUpdateCheck, 100);
+
+    s.updateVersion = "0.9.9";
+    ASSERT_TRUE(saveUpdateState(s));
+    n = updateNoticeState();
+    EXPECT_FALSE(n.newer);
+    EXPECT_EQ(n.message, "");
+    EXPECT_EQ(n.url, "");
+
+    s.updateVersion = "2.0";
+    s.updateUrl = "";
+    ASSERT_TRUE(saveUpdateState(s));
+    EXPECT_FALSE(updateNoticeState().newer);
+
+    std::ofstream(dir_ + "/UpdateState.json") << "{\"updateVersion\": \"3.0\", garbage";
+    EXPECT_FALSE(loadUpdateState());
+    EXPECT_FALSE(updateNoticeState().newer);
+
+    ::unsetenv("VD_SUPPORT_DIR");
+    ::setenv("HOME", "", 1);
+    ::unsetenv("APPDATA");
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(updateStatePath(), "");
+    EXPECT_FALSE(saveUpdateState(s));
+}
+
+}  // namespace
+}  // namespace vd
