@@ -26,7 +26,9 @@ std::uint32_t rotl(std::uint32_t v, int n) {
     return (v << n) | (v >> (32 - n));
 }
 
-void quarterRound(std::uint32_t* x, int a, int b, int c, int d) {
+}  // namespace
+
+void chachaQuarterRound(std::uint32_t x[16], int a, int b, int c, int d) {
     x[a] += x[b];
     x[d] = rotl(x[d] ^ x[a], 16);
     x[c] += x[d];
@@ -36,6 +38,8 @@ void quarterRound(std::uint32_t* x, int a, int b, int c, int d) {
     x[c] += x[d];
     x[b] = rotl(x[b] ^ x[c], 7);
 }
+
+namespace {
 
 // Poly1305 input framing of the AEAD: pads a piece to a multiple of 16 with zeros.
 void updatePadded(Poly1305& mac, const std::uint8_t* data, std::size_t len) {
@@ -90,14 +94,14 @@ void chacha20Block(const std::uint8_t key[32], std::uint32_t counter, const std:
     std::uint32_t x[16];
     std::memcpy(x, state, sizeof x);
     for (int round = 0; round < 10; ++round) {
-        quarterRound(x, 0, 4, 8, 12);
-        quarterRound(x, 1, 5, 9, 13);
-        quarterRound(x, 2, 6, 10, 14);
-        quarterRound(x, 3, 7, 11, 15);
-        quarterRound(x, 0, 5, 10, 15);
-        quarterRound(x, 1, 6, 11, 12);
-        quarterRound(x, 2, 7, 8, 13);
-        quarterRound(x, 3, 4, 9, 14);
+        chachaQuarterRound(x, 0, 4, 8, 12);
+        chachaQuarterRound(x, 1, 5, 9, 13);
+        chachaQuarterRound(x, 2, 6, 10, 14);
+        chachaQuarterRound(x, 3, 7, 11, 15);
+        chachaQuarterRound(x, 0, 5, 10, 15);
+        chachaQuarterRound(x, 1, 6, 11, 12);
+        chachaQuarterRound(x, 2, 7, 8, 13);
+        chachaQuarterRound(x, 3, 4, 9, 14);
     }
     for (int i = 0; i < 16; ++i) {
         store32(out + 4 * i, x[i] + state[i]);

@@ -15,6 +15,9 @@ namespace vd {
 // Overwrites n bytes with zeros in a way the compiler may not drop.
 void wipeBytes(void* data, std::size_t n);
 
+// The quarter round on words a, b, c and d of a 16-word state.
+void chachaQuarterRound(std::uint32_t state[16], int a, int b, int c, int d);
+
 // One 64-byte block of key stream for the given block counter.
 void chacha20Block(const std::uint8_t key[32], std::uint32_t counter, const std::uint8_t nonce[12],
                    std::uint8_t out[64]);

@@ -1,0 +1,422 @@
+// ChaCha20, Poly1305 and the AEAD against the published RFC 8439 vectors, plus the
+// properties the look files rely on: any altered byte is rejected, nothing is written
+// before the tag matches, and pieces give the same result as the whole.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "looks/ChaCha20Poly1305.h"
+#include "looks/Sha256.h"
+
+namespace vd {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Hex digits with any separators (spaces, colons) between them.
+Bytes hex(const std::string& text) {
+    Bytes out;
+    int high = -1;
+    for (char c : text) {
+        int v = -1;
+        if (c >= '0' && c <= '9') {
+            v = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            v = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            v = c - 'A' + 10;
+        }
+        if (v < 0) {
+            continue;
+        }
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high * 16 + v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes serialise(const std::uint32_t (&words)[16]) {
+    Bytes out(64);
+    for (int i = 0; i < 16; ++i) {
+        for (int b = 0; b < 4; ++b) {
+            out[4 * i + b] = static_cast<std::uint8_t>(words[i] >> (8 * b));
+        }
+    }
+    return out;
+}
+
+const Bytes kSequentialKey =
+    hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+const Bytes kZeroKey(32, 0);
+const Bytes kOneKey = hex("0000000000000000000000000000000000000000000000000000000000000001");
+const Bytes kJabberKey = hex("1c9240a5eb55d38af333888604f6b5f0473917c1402b80099dca5cbc207075c0");
+const Bytes kNonce2 = hex("000000000000000000000002");
+
+const std::string kSunscreen =
+    "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for the "
+    "future, sunscreen would be it.";
+const std::string kSubmission =
+    "Any submission to the IETF intended by the Contributor for publication as all or part "
+    "of an IETF Internet-Draft or RFC and any statement made within the context of an IETF "
+    "activity is considered an \"IETF Contribution\". Such statements include oral statements "
+    "in IETF sessions, as well as written and electronic communications made at any time or "
+    "place, which are addressed to";
+const std::string kJabberwocky =
+    "'Twas brillig, and the slithy toves\nDid gyre and gimble in the wabe:\nAll mimsy were "
+    "the borogoves,\nAnd the mome raths outgrabe.";
+
+Bytes block(const Bytes& key, std::uint32_t counter, const Bytes& nonce) {
+    Bytes out(64);
+    chacha20Block(key.data(), counter, nonce.data(), out.data());
+    return out;
+}
+
+Bytes encrypt(const Bytes& key, std::uint32_t counter, const Bytes& nonce, const Bytes& in) {
+    Bytes out(in.size());
+    EXPECT_TRUE(chacha20Xor(key.data(), counter, nonce.data(), in.data(), out.data(), in.size()));
+    return out;
+}
+
+Bytes mac(const Bytes& key, const Bytes& message) {
+    Bytes tag(16);
+    poly1305Mac(key.data(), message.data(), message.size(), tag.data());
+    return tag;
+}
+
+TEST(ChaCha20, QuarterRoundMatchesPublishedVectors) {
+    std::uint32_t x[16] = {0x11111111, 0x01020304, 0x9b8d6f43, 0x01234567};
+    chachaQuarterRound(x, 0, 1, 2, 3);
+    EXPECT_EQ(x[0], 0xea2a92f4u);
+    EXPECT_EQ(x[1], 0xcb1cf8ceu);
+    EXPECT_EQ(x[2], 0x4581472eu);
+    EXPECT_EQ(x[3], 0x5881c4bbu);
+
+    std::uint32_t state[16] = {0x879531e0, 0xc5ecf37d, 0x516461b1, 0xc9a62f8a,
+                               0x44c20ef3, 0x3390af7f, 0xd9fc690b, 0x2a5f714c,
+                               0x53372767, 0xb00a5631, 0x974c541a, 0x359e9963,
+                               0x5c971061, 0x3d631689, 0x2098d9d6, 0x91dbd320};
+    const std::uint32_t expected[16] = {0x879531e0, 0xc5ecf37d, 0xbdb886dc, 0xc9a62f8a,
+                                        0x44c20ef3, 0x3390af7f, 0xd9fc690b, 0xcfacafd2,
+                                        0xe46bea80, 0xb00a5631, 0x974c541a, 0x359e9963,
+                                        0x5c971061, 0xccc07c79, 0x2098d9d6, 0x91dbd320};
+    chachaQuarterRound(state, 2, 7, 8, 13);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(state[i], expected[i]) << "word " << i;
+    }
+}
+
+TEST(ChaCha20, BlockFunctionMatchesPublishedVectors) {
+    EXPECT_EQ(block(kSequentialKey, 1, hex("000000090000004a00000000")),
+              hex("10f1e7e4d13b5915500fdd1fa32071c4c7d1f4c733c068030422aa9ac3d46c4e"
+                  "d2826446079faa0914c2d705d98b02a2b5129cd1de164eb9cbd083e8a2503c4e"));
+
+    struct Case {
+        Bytes key;
+        std::uint32_t counter;
+        Bytes nonce;
+        std::uint32_t words[16];
+    };
+    const Case cases[] = {
+        {kZeroKey,
+         0,
+         Bytes(12, 0),
+         {0xade0b876, 0x903df1a0, 0xe56a5d40, 0x28bd8653, 0xb819d2bd, 0x1aed8da0, 0xccef36a8,
+          0xc70d778b, 0x7c5941da, 0x8d485751, 0x3fe02477, 0x374ad8b8, 0xf4b8436a, 0x1ca11815,
+          0x69b687c3, 0x8665eeb2}},
+        {kZeroKey,
+         1,
+         Bytes(12, 0),
+         {0xbee7079f, 0x7a385155, 0x7c97ba98, 0x0d082d73, 0xa0290fcb, 0x6965e348, 0x3e53c612,
+          0xed7aee32, 0x7621b729, 0x434ee69c, 0xb03371d5, 0xd539d874, 0x281fed31, 0x45fb0a51,
+          0x1f0ae1ac, 0x6f4d794b}},
+        {kOneKey,
+         1,
+         Bytes(12, 0),
+         {0x2452eb3a, 0x9249f8ec, 0x8d829d9b, 0xddd4ceb1, 0xe8252083, 0x60818b01, 0xf38422b8,
+          0x5aaa49c9, 0xbb00ca8e, 0xda3ba7b4, 0xc4b592d1, 0xfdf2732f, 0x4436274e, 0x2561b3c8,
+          0xebdd4aa6, 0xa0136c00}},
+        {hex("00ff000000000000000000000000000000000000000000000000000000000000"),
+         2,
+         Bytes(12, 0),
+         {0xfb4dd572, 0x4bc42ef1, 0xdf922636, 0x327f1394, 0xa78dea8f, 0x5e269039, 0xa1bebbc1,
+          0xcaf09aae, 0xa25ab213, 0x48a6b46c, 0x1b9d9bcb, 0x092c5be6, 0x546ca624, 0x1bec45d5,
+          0x87f47473, 0x96f0992e}},
+        {kZeroKey,
+         0,
+         kNonce2,
+         {0x374dc6c2, 0x3736d58c, 0xb904e24a, 0xcd3f93ef, 0x88228b1a, 0x96a4dfb3, 0x5b76ab72,
+          0xc727ee54, 0x0e0e978a, 0xf3145c95, 0x1b748ea8, 0xf786c297, 0x99c28f5f, 0x628314e8,
+          0x398a19fa, 0x6ded1b53}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(block(c.key, c.counter, c.nonce), serialise(c.words)) << "counter " << c.counter;
+    }
+    // The first keystream bytes as printed in the vectors, which pins the serialisation.
+    const Bytes first = block(kZeroKey, 0, Bytes(12, 0));
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 16), hex("76b8e0ada0f13d90405d6ae55386bd28"));
+}
+
+TEST(ChaCha20, EncryptionMatchesPublishedVectors) {
+    EXPECT_EQ(encrypt(kSequentialKey, 1, hex("000000000000004a00000000"), text(kSunscreen)),
+              hex("6e2e359a2568f98041ba0728dd0d6981e97e7aec1d4360c20a27afccfd9fae0b"
+                  "f91b65c5524733ab8f593dabcd62b3571639d624e65152ab8f530c359f0861d8"
+                  "07ca0dbf500d6a6156a38e088a22b65e52bc514d16ccf806818ce91ab7793736"
+                  "5af90bbf74a35be6b40b8eedf2785e42874d"));
+    EXPECT_EQ(encrypt(kZeroKey, 0, Bytes(12, 0), Bytes(64, 0)),
+              hex("76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"
+                  "da41597c5157488d7724e03fb8d84a376a43b8f41518a11cc387b669b2ee6586"));
+    ASSERT_EQ(kSubmission.size(), 375u);
+    EXPECT_EQ(encrypt(kOneKey, 1, kNonce2, text(kSubmission)),
+              hex("a3fbf07df3fa2fde4f376ca23e82737041605d9f4f4f57bd8cff2c1d4b7955ec"
+                  "2a97948bd3722915c8f3d337f7d370050e9e96d647b7c39f56e031ca5eb6250d"
+                  "4042e02785ececfa4b4bb5e8ead0440e20b6e8db09d881a7c6132f420e527950"
+                  "42bdfa7773d8a9051447b3291ce1411c680465552aa6c405b7764d5e87bea85a"
+                  "d00f8449ed8f72d0d662ab052691ca66424bc86d2df80ea41f43abf937d3259d"
+                  "c4b2d0dfb48a6c9139ddd7f76966e928e635553ba76c5c879d7b35d49eb2e62b"
+                  "0871cdac638939e25e8a1e0ef9d5280fa8ca328b351c3c765989cbcf3daa8b6c"
+                  "cc3aaf9f3979c92b3720fc88dc95ed84a1be059c6499b9fda236e7e818b04b0b"
+                  "c39c1e876b193bfe5569753f88128cc08aaa9b63d1a16f80ef2554d7189c411f"
+                  "5869ca52c5b83fa36ff216b9c1d30062bebcfd2dc5bce0911934fda79a86f6e6"
+                  "98ced759c3ff9b6477338f3da4f9cd8514ea9982ccafb341b2384dd902f3d1ab"
+                  "7ac61dd29c6f21ba5b862f3730e37cfdc4fd806c22f221"));
+    ASSERT_EQ(kJabberwocky.size(), 127u);
+    EXPECT_EQ(encrypt(kJabberKey, 42, kNonce2, text(kJabberwocky)),
+              hex("62e6347f95ed87a45ffae7426f27a1df5fb69110044c0d73118effa95b01e5cf"
+                  "166d3df2d721caf9b21e5fb14c616871fd84c54f9d65b283196c7fe4f60553eb"
+                  "f39c6402c42234e32a356b3e764312a61a5532055716ead6962568f87d3f3f77"
+                  "04c6a8d1bcd1bf4d50d6154b6da731b187b58dfd728afa36757a797ac188d1"));
+}
+
+TEST(ChaCha20, CounterThatWouldWrapIsRefusedWithoutOutput) {
+    const Bytes in(65, 0xaa);
+    Bytes out(65, 0x55);
+    EXPECT_FALSE(chacha20Xor(kZeroKey.data(), 0xffffffffu, kNonce2.data(), in.data(), out.data(),
+                             out.size()));
+    EXPECT_EQ(out, Bytes(65, 0x55));
+    EXPECT_TRUE(
+        chacha20Xor(kZeroKey.data(), 0xffffffffu, kNonce2.data(), in.data(), out.data(), 64));
+}
+
+TEST(Poly1305, MatchesPublishedVectors) {
+    EXPECT_EQ(mac(hex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b"),
+                  text("Cryptographic Forum Research Group")),
+              hex("a8061dc1305136c6c22b8baf0c0127a9"));
+    EXPECT_EQ(mac(kZeroKey, Bytes(64, 0)), Bytes(16, 0));
+    EXPECT_EQ(mac(hex("0000000000000000000000000000000036e5f6b5c5e06070f0efca96227a863e"),
+                  text(kSubmission)),
+              hex("36e5f6b5c5e06070f0efca96227a863e"));
+    EXPECT_EQ(mac(hex("36e5f6b5c5e06070f0efca96227a863e00000000000000000000000000000000"),
+                  text(kSubmission)),
+              hex("f3477e7cd95417af89a6b8794c310cf0"));
+    EXPECT_EQ(mac(kJabberKey, text(kJabberwocky)), hex("4541669a7eaaee61e708dc7cbcc5eb62"));
+
+    // The edge cases of limb carries and final reduction (r, s, data, tag).
+    struct Case {
+        const char* r;
+        const char* s;
+        const char* data;
+        const char* tag;
+    };
+    const Case cases[] = {
+        {"02", "00", "ffffffffffffffffffffffffffffffff", "03"},
+        {"02", "ffffffffffffffffffffffffffffffff", "02000000000000000000000000000000", "03"},
+        {"01", "00",
+         "ffffffffffffffffffffffffffffffff f0ffffffffffffffffffffffffffffff "
+         "11000000000000000000000000000000",
+         "05"},
+        {"01", "00",
+         "ffffffffffffffffffffffffffffffff fbfefefefefefefefefefefefefefefe "
+         "01010101010101010101010101010101",
+         "00"},
+        {"02", "00", "fdffffffffffffffffffffffffffffff", "faffffffffffffffffffffffffffffff"},
+        {"01000000000000000400000000000000", "00",
+         "e33594d7505e43b900000000000000003394d7505e4379cd0100000000000000 "
+         "00000000000000000000000000000000 01000000000000000000000000000000",
+         "14000000000000005500000000000000"},
+        {"01000000000000000400000000000000", "00",
+         "e33594d7505e43b900000000000000003394d7505e4379cd0100000000000000 "
+         "00000000000000000000000000000000",
+         "13"},
+    };
+    for (const Case& c : cases) {
+        Bytes key = hex(c.r);
+        key.resize(16, 0);
+        Bytes s = hex(c.s);
+        s.resize(16, 0);
+        key.insert(key.end(), s.begin(), s.end());
+        Bytes tag = hex(c.tag);
+        tag.resize(16, 0);
+        EXPECT_EQ(mac(key, hex(c.data)), tag) << c.data;
+    }
+}
+
+TEST(Poly1305, PiecesGiveTheSameTagAsTheWhole) {
+    const Bytes message = text(kSubmission);
+    const Bytes whole = mac(kJabberKey, message);
+    for (std::size_t piece : {1u, 3u, 15u, 16u, 17u, 33u, 100u}) {
+        Poly1305 chunked(kJabberKey.data());
+        for (std::size_t at = 0; at < message.size(); at += piece) {
+            chunked.update(message.data() + at, std::min(piece, message.size() - at));
+        }
+        Bytes tag(16);
+        chunked.finish(tag.data());
+        EXPECT_EQ(tag, whole) << "pieces of " << piece;
+    }
+}
+
+TEST(Aead, KeyGenerationMatchesPublishedVectors) {
+    struct Case {
+        Bytes key;
+        Bytes nonce;
+        Bytes oneTimeKey;
+    };
+    const Case cases[] = {
+        {hex("808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"),
+         hex("000000000001020304050607"),
+         hex("8ad5a08b905f81cc815040274ab29471a833b637e3fd0da508dbb8e2fdd1a646")},
+        {kZeroKey, Bytes(12, 0),
+         hex("76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7")},
+        {kOneKey, kNonce2, hex("ecfa254f845f647473d3cb140da9e87606cb33066c447b87bc2666dde3fbb739")},
+        {kJabberKey, kNonce2,
+         hex("965e3bc6f9ec7ed9560808f4d229f94b137ff275ca9b3fcbdd59deaad23310ae")},
+    };
+    for (const Case& c : cases) {
+        Bytes out(32);
+        poly1305KeyGen(c.key.data(), c.nonce.data(), out.data());
+        EXPECT_EQ(out, c.oneTimeKey);
+    }
+}
+
+struct AeadVector {
+    Bytes key = hex("808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f");
+    Bytes nonce = hex("070000004041424344454647");
+    Bytes aad = hex("50515253c0c1c2c3c4c5c6c7");
+    Bytes plaintext = text(kSunscreen);
+    Bytes ciphertext =
+        hex("d31a8d34648e60db7b86afbc53ef7ec2a4aded51296e08fea9e2b5a736ee62d6"
+            "3dbea45e8ca9671282fafb69da92728b1a71de0a9e060b2905d6a5b67ecd3b36"
+            "92ddbd7f2d778b8c9803aee328091b58fab324e4fad675945585808b4831d7bc"
+            "3ff4def08e4b7a9de576d26586cec64b6116");
+    Bytes tag = hex("1ae10b594f09e26a7e902ecbd0600691");
+};
+
+TEST(Aead, SealMatchesPublishedVector) {
+    const AeadVector v;
+    Bytes ciphertext(v.plaintext.size());
+    Bytes tag(16);
+    ASSERT_TRUE(aeadSeal(v.key.data(), v.nonce.data(), v.aad.data(), v.aad.size(),
+                         v.plaintext.data(), v.plaintext.size(), ciphertext.data(), tag.data()));
+    EXPECT_EQ(ciphertext, v.ciphertext);
+    EXPECT_EQ(tag, v.tag);
+}
+
+TEST(Aead, OpenMatchesPublishedDecryptionVector) {
+    const Bytes ciphertext =
+        hex("64a0861575861af460f062c79be643bd5e805cfd345cf389f108670ac76c8cb2"
+            "4c6cfc18755d43eea09ee94e382d26b0bdb7b73c321b0100d4f03b7f355894cf"
+            "332f830e710b97ce98c8a84abd0b948114ad176e008d33bd60f982b1ff37c855"
+            "9797a06ef4f0ef61c186324e2b3506383606907b6a7c02b0f9f6157b53c867e4"
+            "b9166c767b804d46a59b5216cde7a4e99040c5a40433225ee282a1b0a06c523e"
+            "af4534d7f83fa1155b0047718cbc546a0d072b04b3564eea1b422273f548271a"
+            "0bb2316053fa76991955ebd63159434ecebb4e466dae5a1073a6727627097a10"
+            "49e617d91d361094fa68f0ff77987130305beaba2eda04df997b714d6c6f2c29"
+            "a6ad5cb4022b02709b");
+    const Bytes nonce = hex("000000000102030405060708");
+    const Bytes aad = hex("f33388860000000000004e91");
+    const Bytes tag = hex("eead9d67890cbb22392336fea1851f38");
+    Bytes plaintext(ciphertext.size());
+    ASSERT_TRUE(aeadOpen(kJabberKey.data(), nonce.data(), aad.data(), aad.size(), ciphertext.data(),
+                         ciphertext.size(), tag.data(), plaintext.data()));
+    const std::string opened(plaintext.begin(), plaintext.end());
+    EXPECT_EQ(opened,
+              "Internet-Drafts are draft documents valid for a maximum of six months and may be "
+              "updated, replaced, or obsoleted by other documents at any time. It is "
+              "inappropriate to use Internet-Drafts as reference material or to cite them other "
+              "than as /\xe2\x80\x9cwork in progress./\xe2\x80\x9d");
+}
+
+TEST(Aead, AnyAlteredByteIsRejectedAndNothingIsWritten) {
+    const AeadVector v;
+    auto opens = [](const AeadVector& w) {
+        Bytes out(w.ciphertext.size(), 0xee);
+        const bool ok =
+            aeadOpen(w.key.data(), w.nonce.data(), w.aad.data(), w.aad.size(), w.ciphertext.data(),
+                     w.ciphertext.size(), w.tag.data(), out.data());
+        if (!ok) {
+            EXPECT_EQ(out, Bytes(w.ciphertext.size(), 0xee)) << "plaintext written on failure";
+        }
+        return ok;
+    };
+    ASSERT_TRUE(opens(v));
+    for (Bytes AeadVector::*field : {&AeadVector::ciphertext, &AeadVector::aad, &AeadVector::tag,
+                                     &AeadVector::nonce, &AeadVector::key}) {
+        for (std::size_t i = 0; i < (v.*field).size(); ++i) {
+            for (int bit : {0x01, 0x80}) {
+                AeadVector w = v;
+                (w.*field)[i] = static_cast<std::uint8_t>((w.*field)[i] ^ bit);
+                EXPECT_FALSE(opens(w)) << "byte " << i;
+            }
+        }
+    }
+    // A shorter ciphertext (truncation) or extra additional data fails as well.
+    AeadVector shorter = v;
+    shorter.ciphertext.pop_back();
+    EXPECT_FALSE(opens(shorter));
+    AeadVector longerAad = v;
+    longerAad.aad.push_back(0);
+    EXPECT_FALSE(opens(longerAad));
+}
+
+TEST(Aead, TagComparisonLooksAtEveryByte) {
+    const Bytes a = hex("00112233445566778899aabbccddeeff");
+    for (std::size_t i = 0; i < 16; ++i) {
+        Bytes b = a;
+        b[i] = static_cast<std::uint8_t>(b[i] ^ 0x10);
+        EXPECT_FALSE(tagsEqual(a.data(), b.data())) << i;
+    }
+    EXPECT_TRUE(tagsEqual(a.data(), a.data()));
+}
+
+std::string sha256Hex(const Bytes& message, std::size_t piece) {
+    Sha256 hash;
+    for (std::size_t at = 0; at < message.size(); at += piece) {
+        hash.update(message.data() + at, std::min(piece, message.size() - at));
+    }
+    std::uint8_t digest[32];
+    hash.finish(digest);
+    static const char* kDigits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : digest) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+TEST(Sha256, MatchesPublishedDigestsWholeAndInPieces) {
+    const std::string abc56 = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    for (std::size_t piece : {1u, 7u, 64u, 1000u}) {
+        EXPECT_EQ(sha256Hex({}, piece),
+                  "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+        EXPECT_EQ(sha256Hex(text("abc"), piece),
+                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        EXPECT_EQ(sha256Hex(text(abc56), piece),
+                  "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    }
+    EXPECT_EQ(sha256Hex(Bytes(1000000, 'a'), 4096),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+}  // namespace
+}  // namespace vd

@@ -1,0 +1,347 @@
+// Look files: what the writer produces decodes to the quantised LUT in both layouts, and
+// every damaged, truncated, altered or foreign file is rejected with an empty result.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "looks/ChaCha20Poly1305.h"
+#include "looks/LookFile.h"
+#include "looks/LookWriter.h"
+
+namespace vd {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A smooth, non-trivial LUT: a colour twist with some values outside 0..1 to be clamped.
+LutCube makeCube(std::uint32_t edge, float twist = 0.1f) {
+    LutCube cube;
+    cube.edge = edge;
+    cube.samples.resize(static_cast<std::size_t>(edge) * edge * edge * 3);
+    const float step = 1.0f / static_cast<float>(edge - 1);
+    std::size_t i = 0;
+    for (std::uint32_t b = 0; b < edge; ++b) {
+        for (std::uint32_t g = 0; g < edge; ++g) {
+            for (std::uint32_t r = 0; r < edge; ++r) {
+                const float fr = static_cast<float>(r) * step;
+                const float fg = static_cast<float>(g) * step;
+                const float fb = static_cast<float>(b) * step;
+                cube.samples[i++] = fr + twist * std::sin(6.0f * fg) - 0.02f;
+                cube.samples[i++] = fg * (1.0f - twist) + twist * fb;
+                cube.samples[i++] = std::pow(fb, 1.0f + twist) + 0.03f;
+            }
+        }
+    }
+    return cube;
+}
+
+bool decode(const Bytes& file, LutCube& out) {
+    return decodeLookFile(file.data(), file.size(), out);
+}
+
+// Decodes and checks the failure contract: false and an empty cube, even when the cube held
+// a LUT before the call.
+bool rejected(const Bytes& file) {
+    LutCube out = makeCube(2);
+    if (decode(file, out)) {
+        return false;
+    }
+    EXPECT_EQ(out.edge, 0u);
+    EXPECT_TRUE(out.samples.empty());
+    return true;
+}
+
+Bytes stream(const Bytes& raw, bool endMarker = false, bool sizeInHeader = true) {
+    LookWriteOptions options;
+    options.preset = 1;
+    options.endMarker = endMarker;
+    options.sizeInStreamHeader = sizeInHeader;
+    return compressLzmaAlone(raw.data(), raw.size(), options);
+}
+
+Bytes seal(std::uint16_t edge, std::uint16_t layout, std::uint32_t rawSize, const Bytes& plaintext,
+           std::uint16_t version = kLookVersion) {
+    LookHeaderFields header;
+    header.version = version;
+    header.edge = edge;
+    header.layout = layout;
+    header.rawSize = rawSize;
+    return sealLookFile(header, "test", plaintext.data(), plaintext.size());
+}
+
+// A well-sealed file of edge 3 whose payload is the given stream.
+Bytes sealEdge3(const Bytes& plaintext) {
+    return seal(3, kLayoutInterleaved, 27 * 6, plaintext);
+}
+
+void put32(Bytes& file, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+TEST(LookFile, BothLayoutsDecodeToTheQuantisedSamples) {
+    for (std::uint32_t edge : {2u, 5u, 17u}) {
+        const LutCube cube = makeCube(edge);
+        LutCube fromPlanes, fromInterleaved;
+        LookWriteOptions options;
+        options.layout = kLayoutPredictedPlanes;
+        ASSERT_TRUE(decode(encodeLookFile(cube, "a", options), fromPlanes));
+        options.layout = kLayoutInterleaved;
+        ASSERT_TRUE(decode(encodeLookFile(cube, "a", options), fromInterleaved));
+
+        ASSERT_EQ(fromPlanes.edge, edge);
+        EXPECT_EQ(fromPlanes.samples, fromInterleaved.samples);
+        ASSERT_EQ(fromPlanes.samples.size(), cube.samples.size());
+        for (std::size_t i = 0; i < cube.samples.size(); ++i) {
+            const float expected = static_cast<float>(quantiseSample(cube.samples[i]) / 65535.0);
+            ASSERT_EQ(fromPlanes.samples[i], expected) << "sample " << i;
+        }
+    }
+}
+
+TEST(LookFile, LargestAndSmallestEdgesAreAccepted) {
+    LookWriteOptions fast;
+    fast.preset = 0;
+    for (std::uint32_t edge : {2u, 129u}) {
+        for (std::uint16_t layout : {kLayoutPredictedPlanes, kLayoutInterleaved}) {
+            fast.layout = layout;
+            const LutCube cube = makeCube(edge);
+            LutCube out;
+            ASSERT_TRUE(decode(encodeLookFile(cube, "edge", fast), out));
+            EXPECT_EQ(out.edge, edge);
+            EXPECT_EQ(out.samples.size(), cube.samples.size());
+        }
+    }
+}
+
+TEST(LookFile, StreamWithOrWithoutSizeAndEndMarkerDecodesAlike) {
+    const LutCube cube = makeCube(9);
+    LutCube reference;
+    ASSERT_TRUE(decode(encodeLookFile(cube, "s"), reference));
+    for (bool sizeInHeader : {true, false}) {
+        for (bool endMarker : {true, false}) {
+            LookWriteOptions options;
+            options.sizeInStreamHeader = sizeInHeader;
+            options.endMarker = endMarker;
+            LutCube out;
+            ASSERT_TRUE(decode(encodeLookFile(cube, "s", options), out))
+                << sizeInHeader << endMarker;
+            EXPECT_EQ(out.samples, reference.samples);
+        }
+    }
+}
+
+TEST(LookFile, WriterIsDeterministicAndNoncesFollowIdAndContents) {
+    const LutCube cube = makeCube(6);
+    const Bytes first = encodeLookFile(cube, "iphone-apple-log-01");
+    EXPECT_EQ(first, encodeLookFile(cube, "iphone-apple-log-01"));
+
+    auto nonceOf = [](const Bytes& file) {
+        return Bytes(file.begin() + kLookNonceOffset, file.begin() + kLookNonceOffset + 12);
+    };
+    EXPECT_NE(nonceOf(first), Bytes(12, 0));
+    EXPECT_NE(nonceOf(first), nonceOf(encodeLookFile(cube, "iphone-apple-log-02")));
+    EXPECT_NE(nonceOf(first), nonceOf(encodeLookFile(makeCube(6, 0.2f), "iphone-apple-log-01")));
+    LookWriteOptions interleaved;
+    interleaved.layout = kLayoutInterleaved;
+    EXPECT_NE(nonceOf(first), nonceOf(encodeLookFile(cube, "iphone-apple-log-01", interleaved)));
+}
+
+TEST(LookFile, WriterRefusesWhatIsNotAStorableLook) {
+    LutCube cube = makeCube(2);
+    cube.edge = 1;
+    cube.samples.resize(3);
+    EXPECT_TRUE(encodeLookFile(cube, "x").empty());
+    cube = makeCube(4);
+    cube.samples.pop_back();
+    EXPECT_TRUE(encodeLookFile(cube, "x").empty());
+    LookWriteOptions badLayout;
+    badLayout.layout = 3;
+    EXPECT_TRUE(encodeLookFile(makeCube(4), "x", badLayout).empty());
+    LookWriteOptions badPreset;
+    badPreset.preset = 10;
+    EXPECT_TRUE(encodeLookFile(makeCube(4), "x", badPreset).empty());
+}
+
+TEST(LookFile, QuantisingClampsRoundsAndMapsNanToZero) {
+    EXPECT_EQ(quantiseSample(0.0f), 0);
+    EXPECT_EQ(quantiseSample(1.0f), 65535);
+    EXPECT_EQ(quantiseSample(-0.5f), 0);
+    EXPECT_EQ(quantiseSample(7.0f), 65535);
+    EXPECT_EQ(quantiseSample(INFINITY), 65535);
+    EXPECT_EQ(quantiseSample(-INFINITY), 0);
+    EXPECT_EQ(quantiseSample(NAN), 0);
+    EXPECT_EQ(quantiseSample(0.5f), 32768);  // 32767.5 rounds away from zero
+    EXPECT_EQ(quantiseSample(1000.4f / 65535.0f), 1000);
+}
+
+TEST(Lorenzo, ResidualsWrapModulo65536) {
+    // Edge 2: the second point along red is predicted from the first.
+    std::uint16_t plane[8] = {65000, 1000, 0, 0, 0, 0, 0, 0};
+    lorenzoReconstruct(plane, 2);
+    EXPECT_EQ(plane[0], 65000);
+    EXPECT_EQ(plane[1], 464);  // (65000 + 1000) mod 65536
+    // Point (1, 1, 0) uses the two-dimensional rule: 464 + P(0,1) - 65000.
+    EXPECT_EQ(plane[2], static_cast<std::uint16_t>(65000 + 0));
+    EXPECT_EQ(plane[3], static_cast<std::uint16_t>(464 + 65000 - 65000));
+}
+
+TEST(Lorenzo, ResidualsAndReconstructionAreInverses) {
+    std::mt19937 random(7);
+    for (std::uint32_t edge : {2u, 3u, 8u}) {
+        std::vector<std::uint16_t> values(static_cast<std::size_t>(edge) * edge * edge);
+        for (auto& v : values) {
+            v = static_cast<std::uint16_t>(random());
+        }
+        std::vector<std::uint16_t> plane = values;
+        lorenzoResiduals(plane.data(), edge);
+        EXPECT_NE(plane, values);
+        lorenzoReconstruct(plane.data(), edge);
+        EXPECT_EQ(plane, values);
+    }
+}
+
+TEST(LookFile, ShortTrailingAndTruncatedInputsAreRejected) {
+    const Bytes good = encodeLookFile(makeCube(4), "t");
+    ASSERT_FALSE(rejected(good));
+    EXPECT_TRUE(rejected({}));
+    LutCube out = makeCube(2);
+    EXPECT_FALSE(decodeLookFile(nullptr, 100, out));
+    EXPECT_EQ(out.edge, 0u);
+    EXPECT_TRUE(rejected(Bytes(good.begin(), good.begin() + 47)));
+    EXPECT_TRUE(rejected(Bytes(good.begin(), good.begin() + 48)));
+    EXPECT_TRUE(rejected(Bytes(good.begin(), good.end() - 1)));
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_TRUE(rejected(longer));
+}
+
+TEST(LookFile, HeaderFieldsOutOfRangeAreRejected) {
+    const Bytes payload = stream(Bytes(27 * 6, 9));
+    ASSERT_FALSE(rejected(sealEdge3(payload)));
+
+    Bytes badMagic = sealEdge3(payload);
+    badMagic[3] = '2';
+    EXPECT_TRUE(rejected(badMagic));
+    EXPECT_TRUE(rejected(seal(3, kLayoutInterleaved, 27 * 6, payload, 2)));
+    EXPECT_TRUE(rejected(seal(3, 0, 27 * 6, payload)));
+    EXPECT_TRUE(rejected(seal(3, 3, 27 * 6, payload)));
+    // Well sealed, and the stream holds exactly edge^3 * 6 bytes: only the edge rule stops them.
+    EXPECT_TRUE(rejected(seal(1, kLayoutInterleaved, 6, stream(Bytes(6, 1)))));
+    const std::uint32_t raw130 = 130u * 130u * 130u * 6u;
+    EXPECT_TRUE(rejected(seal(130, kLayoutInterleaved, raw130, stream(Bytes(raw130, 1)))));
+
+    Bytes zeroSealed = sealEdge3(payload);
+    zeroSealed.resize(kLookHeaderSize);
+    put32(zeroSealed, 16, 0);
+    EXPECT_TRUE(rejected(zeroSealed));
+    Bytes wrongSealed = sealEdge3(payload);
+    put32(wrongSealed, 16, static_cast<std::uint32_t>(wrongSealed.size() - kLookHeaderSize + 1));
+    EXPECT_TRUE(rejected(wrongSealed));
+}
+
+TEST(LookFile, AlteredHeaderFieldsFailTheTagEvenWhenInRange) {
+    const LutCube cube = makeCube(4);
+    const Bytes good = encodeLookFile(cube, "h");
+    struct Edit {
+        std::size_t at;
+        std::uint8_t value;
+    };
+    // edge 4 -> 5, layout 1 -> 2, reserved 0 -> 1, raw size changed, nonce and tag changed.
+    for (Edit e :
+         {Edit{6, 5}, Edit{8, 2}, Edit{10, 1}, Edit{12, 0x7f}, Edit{20, 0x33}, Edit{47, 0x44}}) {
+        Bytes file = good;
+        file[e.at] = e.value == file[e.at] ? static_cast<std::uint8_t>(e.value + 1) : e.value;
+        EXPECT_TRUE(rejected(file)) << "offset " << e.at;
+    }
+}
+
+TEST(LookFile, EveryFlippedByteIsRejected) {
+    const Bytes good = encodeLookFile(makeCube(3), "f");
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        Bytes file = good;
+        file[i] ^= 0x04;
+        EXPECT_TRUE(rejected(file)) << "byte " << i;
+    }
+}
+
+TEST(LookFile, SealedButMalformedPayloadsAreRejected) {
+    const Bytes raw(27 * 6, 0x5a);
+    const Bytes good = stream(raw);
+    ASSERT_FALSE(rejected(sealEdge3(good)));
+
+    // Raw size out of range or not matching the edge.
+    EXPECT_TRUE(rejected(seal(3, kLayoutInterleaved, 0, good)));
+    EXPECT_TRUE(rejected(seal(3, kLayoutInterleaved, kLookMaxRawSize + 1, good)));
+    EXPECT_TRUE(rejected(seal(3, kLayoutInterleaved, 27 * 6 + 6, stream(Bytes(27 * 6 + 6, 1)))));
+    EXPECT_TRUE(rejected(seal(3, kLayoutInterleaved, 27 * 6 - 6, stream(Bytes(27 * 6 - 6, 1)))));
+
+    // Plaintext too short for the stream header.
+    EXPECT_TRUE(rejected(sealEdge3(Bytes(good.begin(), good.begin() + 12))));
+    EXPECT_TRUE(rejected(sealEdge3(Bytes(good.begin(), good.begin() + 13))));
+
+    // Size field neither all ones nor the raw size.
+    Bytes wrongSize = good;
+    wrongSize[5] = static_cast<std::uint8_t>(wrongSize[5] + 1);
+    EXPECT_TRUE(rejected(sealEdge3(wrongSize)));
+
+    // Invalid properties byte.
+    Bytes badProperties = good;
+    badProperties[0] = 225;
+    EXPECT_TRUE(rejected(sealEdge3(badProperties)));
+
+    // Coded data cut short, or damaged.
+    EXPECT_TRUE(rejected(sealEdge3(Bytes(good.begin(), good.end() - 3))));
+    Bytes damaged = good;
+    damaged[kLzmaAloneHeaderSize + 3] ^= 0xff;
+    EXPECT_TRUE(rejected(sealEdge3(damaged)));
+
+    // A stream that ends early (with its end marker), or goes on past the raw size.
+    Bytes shortStream = stream(Bytes(27 * 6 - 2, 0x5a), true, false);
+    EXPECT_TRUE(rejected(sealEdge3(shortStream)));
+    Bytes longStream = stream(Bytes(27 * 6 + 200, 0x5a), false, false);
+    EXPECT_TRUE(rejected(sealEdge3(longStream)));
+}
+
+TEST(LookFile, HugeDictionarySizeInAStreamDoesNotMatter) {
+    const LutCube cube = makeCube(3);
+    const Bytes raw = lookSampleBytes(cube, kLayoutInterleaved);
+    Bytes payload = stream(raw);
+    put32(payload, 1, 0xffffffffu);
+    LutCube out;
+    ASSERT_TRUE(decode(sealEdge3(payload), out));
+    EXPECT_EQ(out.edge, 3u);
+}
+
+TEST(LookFile, ForeignFilesAreRejected) {
+    std::mt19937 random(11);
+    Bytes noise(4096);
+    for (auto& b : noise) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    EXPECT_TRUE(rejected(noise));
+    std::memcpy(noise.data(), "VDL1\x01\x00\x04\x00\x01\x00\x00\x00", 12);
+    put32(noise, 12, 64 * 6);
+    put32(noise, 16, static_cast<std::uint32_t>(noise.size() - kLookHeaderSize));
+    EXPECT_TRUE(rejected(noise));  // a plausible header over random contents
+
+    // A file sealed the same way but under another key.
+    Bytes file = encodeLookFile(makeCube(4), "k");
+    const Bytes plaintext = stream(lookSampleBytes(makeCube(4), kLayoutPredictedPlanes));
+    Bytes otherKey(32, 0x42);
+    file.resize(kLookHeaderSize + plaintext.size());
+    put32(file, 16, static_cast<std::uint32_t>(plaintext.size()));
+    ASSERT_TRUE(aeadSeal(otherKey.data(), file.data() + kLookNonceOffset, file.data(), kLookAadSize,
+                         plaintext.data(), plaintext.size(), file.data() + kLookHeaderSize,
+                         file.data() + kLookTagOffset));
+    EXPECT_TRUE(rejected(file));
+}
+
+}  // namespace
+}  // namespace vd
