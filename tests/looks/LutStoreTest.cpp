@@ -1,0 +1,224 @@
+// The LUT store: where it looks for the looks directory, what it caches and evicts, that it
+// remembers failures, and that concurrent renders each get the right look.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "looks/Catalogue.h"
+#include "looks/LookWriter.h"
+#include "looks/LutStore.h"
+
+namespace vd {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An edge-2 look whose every sample encodes the look index and a variant, so a test can
+// tell which file a result came from.
+LutCube markerCube(int lookIndex, int variant = 0) {
+    LutCube cube;
+    cube.edge = 2;
+    cube.samples.assign(8 * 3, static_cast<float>(lookIndex * 1000 + variant * 7 + 1) / 65535.0f);
+    return cube;
+}
+
+float markerValue(int lookIndex, int variant = 0) {
+    return static_cast<float>(quantiseSample(markerCube(lookIndex, variant).samples[0]) / 65535.0);
+}
+
+void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeLook(const fs::path& dir, int lookIndex, int variant = 0) {
+    writeFile(dir / lookFileName(lookIndex),
+              encodeLookFile(markerCube(lookIndex, variant), lookEntry(lookIndex)->id));
+}
+
+struct Request {
+    bool ok = false;
+    std::uint32_t edge = 0;
+    std::vector<float> samples;
+};
+
+Request request(int lookIndex) {
+    Request r;
+    const LookEntry* entry = lookEntry(lookIndex);
+    r.ok = getLookLut(entry->pack, entry->number, r.samples, r.edge);
+    return r;
+}
+
+bool holdsLook(const Request& r, int lookIndex, int variant = 0) {
+    return r.ok && r.edge == 2 && r.samples.size() == 24 &&
+           r.samples[0] == markerValue(lookIndex, variant);
+}
+
+class LutStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vd-lutstore-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        looks_ = root_ / "looks";
+        fs::create_directories(looks_);
+        ::setenv("VD_LOOKS_DIR", looks_.c_str(), 1);
+        resetLutStoreForTests();
+    }
+    void TearDown() override {
+        ::unsetenv("VD_LOOKS_DIR");
+        resetLutStoreForTests();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    void writeAllLooks() {
+        for (int i = 0; i < lookCount(); ++i) {
+            writeLook(looks_, i);
+        }
+    }
+
+    fs::path root_;
+    fs::path looks_;
+};
+
+TEST_F(LutStoreTest, SearchTakesTheFirstCandidateHoldingTheProbeFile) {
+    const fs::path module = root_ / "bundle" / "Contents" / "Linux-x86-64";
+    const fs::path bundleLooks = root_ / "bundle" / "Contents" / "Resources" / "looks";
+    const fs::path localLooks = module / "Resources" / "looks";
+    const fs::path envDir = root_ / "env";
+    for (const fs::path& dir : {module, bundleLooks, localLooks, envDir}) {
+        fs::create_directories(dir);
+    }
+    const std::string probe = "iphone-apple-log-01.vdlk";
+    auto found = [&](const fs::path& env) {
+        return fs::path(resolveLooksDirFrom(env.string(), module.string()));
+    };
+
+    EXPECT_EQ(found(envDir), fs::path());  // nothing holds the probe yet
+    writeFile(localLooks / probe, {1});
+    EXPECT_TRUE(fs::equivalent(found(envDir), localLooks));
+    writeFile(bundleLooks / probe, {1});
+    EXPECT_TRUE(fs::equivalent(found(envDir), bundleLooks));
+    EXPECT_TRUE(fs::equivalent(found(""), bundleLooks));  // an empty variable is no candidate
+    writeFile(envDir / probe, {1});
+    EXPECT_EQ(found(envDir), envDir);
+
+    // The probe must be a regular file; a link to one counts.
+    const fs::path linked = root_ / "linked";
+    fs::create_directories(linked / probe);
+    EXPECT_TRUE(fs::equivalent(found(linked), bundleLooks));
+    fs::remove(linked / probe);
+    fs::create_symlink(envDir / probe, linked / probe);
+    EXPECT_EQ(found(linked), linked);
+
+    // Without a module directory only the variable is tried.
+    EXPECT_EQ(resolveLooksDirFrom((root_ / "none").string(), ""), "");
+}
+
+TEST_F(LutStoreTest, ResolveReadsTheEnvironmentVariable) {
+    writeLook(looks_, 0);
+    EXPECT_EQ(resolveLooksDir(), looks_.string());
+}
+
+TEST_F(LutStoreTest, NoLookAskedForIsSuccessWithoutALut) {
+    std::vector<float> samples(5, 1.0f);
+    std::uint32_t edge = 9;
+    for (auto [pack, option] :
+         {std::pair{1, 0}, {0, 1}, {0, 5}, {1, 19}, {2, 11}, {9, 1}, {3, -1}}) {
+        EXPECT_TRUE(getLookLut(pack, option, samples, edge)) << pack << "/" << option;
+        EXPECT_EQ(edge, 0u);
+        EXPECT_TRUE(samples.empty());
+    }
+}
+
+TEST_F(LutStoreTest, EveryCatalogueLookLoadsFromItsOwnFile) {
+    writeAllLooks();
+    initLutStore();
+    for (int i = 0; i < lookCount(); ++i) {
+        EXPECT_TRUE(holdsLook(request(i), i)) << lookFileName(i);
+    }
+}
+
+TEST_F(LutStoreTest, WithoutALooksDirectoryEveryLookFails) {
+    ::setenv("VD_LOOKS_DIR", (root_ / "empty").c_str(), 1);
+    resetLutStoreForTests();
+    const Request r = request(3);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.edge, 0u);
+    EXPECT_TRUE(r.samples.empty());
+}
+
+TEST_F(LutStoreTest, DirectoryIsResolvedOncePerProcess) {
+    writeAllLooks();
+    initLutStore();
+    ::setenv("VD_LOOKS_DIR", (root_ / "elsewhere").c_str(), 1);
+    initLutStore();
+    EXPECT_TRUE(holdsLook(request(5), 5));
+}
+
+TEST_F(LutStoreTest, LeastRecentlyUsedLookIsEvictedAndReadAgain) {
+    writeAllLooks();
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(holdsLook(request(i), i));
+    }
+    // Look 0 is served from the cache: a changed file is not read.
+    writeLook(looks_, 0, 1);
+    EXPECT_TRUE(holdsLook(request(0), 0, 0));
+    // Look 0 was just used, so the ninth look evicts look 1, the least recently used.
+    EXPECT_TRUE(holdsLook(request(8), 8));
+    writeLook(looks_, 1, 1);
+    EXPECT_TRUE(holdsLook(request(1), 1, 1));  // read again: the new file
+    EXPECT_TRUE(holdsLook(request(0), 0, 0));  // still cached
+}
+
+TEST_F(LutStoreTest, FailedLoadIsRememberedUntilItsSlotIsReused) {
+    writeAllLooks();
+    writeFile(looks_ / lookFileName(4), {'V', 'D', 'L', '1', 0});
+    EXPECT_FALSE(request(4).ok);
+    writeLook(looks_, 4);  // repaired on disk
+    EXPECT_FALSE(request(4).ok);
+    for (int i = 10; i < 18; ++i) {  // eight other looks push the failure out
+        ASSERT_TRUE(holdsLook(request(i), i));
+    }
+    EXPECT_TRUE(holdsLook(request(4), 4));
+}
+
+TEST_F(LutStoreTest, MissingFileFails) {
+    writeAllLooks();
+    fs::remove(looks_ / lookFileName(20));
+    EXPECT_FALSE(request(20).ok);
+    EXPECT_TRUE(holdsLook(request(21), 21));
+}
+
+TEST_F(LutStoreTest, ConcurrentRequestsEachGetTheirOwnCorrectCopy) {
+    writeAllLooks();
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (int n = 0; n < 300; ++n) {
+                const int look = (t * 5 + n * 7) % 14;  // more looks than slots: evictions
+                Request r = request(look);
+                if (!holdsLook(r, look)) {
+                    ++wrong;
+                }
+                r.samples.assign(r.samples.size(), -1.0f);  // a caller may scribble on its copy
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace vd
