@@ -366,14 +366,13 @@ void runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2,
 // buffers would be too large.
 bool prepareHalation(GradeContext& c, const PixelRect& window) {
     // When bloom also runs, its source pass composites halation over the bloom region:
-    // the mask must cover that region too, or its pixels would read cover 0 beside an
+    // the mask covers that region too, or its pixels would read cover 0 beside an
     // edge-clamped blur and take a full ring.
-    int32_t reach = c.haloRadiusPx;
-    if (c.has(kDoBloom)) {
-        reach = std::max(reach, c.bloomRadiusPx);
-    }
+    const int32_t reach = effectReach(c).mask;
     const PixelRect srcBounds = c.src != nullptr ? imageBounds(*c.src) : PixelRect{};
-    const auto region = effectRegion(window, reach, c.src != nullptr ? &srcBounds : nullptr);
+    const auto region =
+        effectRegion(window, reach, c.src != nullptr ? &srcBounds : nullptr, kMaskAlign,
+                     static_cast<int32_t>(c.rod.x1), static_cast<int32_t>(c.rod.y1));
     if (!region) {
         return false;
     }
@@ -402,7 +401,8 @@ bool prepareHalation(GradeContext& c, const PixelRect& window) {
 bool prepareBloom(GradeContext& c, const PixelRect& window) {
     const PixelRect srcBounds = c.src != nullptr ? imageBounds(*c.src) : PixelRect{};
     const auto region =
-        effectRegion(window, c.bloomRadiusPx, c.src != nullptr ? &srcBounds : nullptr);
+        effectRegion(window, effectReach(c).bloom, c.src != nullptr ? &srcBounds : nullptr,
+                     kBloomAlign, static_cast<int32_t>(c.rod.x1), static_cast<int32_t>(c.rod.y1));
     if (!region) {
         return false;
     }
@@ -594,13 +594,7 @@ bool renderCpu(const ImageView* src, const ImageView& dst, const PixelRect& wind
             // that they reach, keeping the source's own bounds so that pixels outside it
             // read black with alpha 1 exactly as in a float render.
             const GradeContext probe = deriveGradeContext(settings, src, dst, rod, clipped);
-            int32_t reach = 0;
-            if (probe.has(kDoHalo)) {
-                reach = std::max(reach, probe.haloRadiusPx);
-            }
-            if (probe.has(kDoBloom)) {
-                reach = std::max(reach, probe.bloomRadiusPx);
-            }
+            const int32_t reach = effectReach(probe).source;
             const auto grown = effectRegion(clipped, reach, nullptr);
             if (!grown) {
                 return false;

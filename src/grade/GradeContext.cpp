@@ -212,7 +212,8 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
 }
 
 std::optional<EffectRegion> effectRegion(const PixelRect& window, int32_t radius,
-                                         const PixelRect* sourceBounds) {
+                                         const PixelRect* sourceBounds, int32_t align,
+                                         int32_t originX, int32_t originY) {
     const int64_t r = std::max<int64_t>(radius, 0);
     int64_t gx1 = int64_t{window.x1} - r;
     int64_t gy1 = int64_t{window.y1} - r;
@@ -224,8 +225,17 @@ std::optional<EffectRegion> effectRegion(const PixelRect& window, int32_t radius
         gx2 = std::min<int64_t>(gx2, sourceBounds->x2);
         gy2 = std::min<int64_t>(gy2, sourceBounds->y2);
     }
-    const int64_t x1 = std::min<int64_t>(window.x1, gx1);
-    const int64_t y1 = std::min<int64_t>(window.y1, gy1);
+    int64_t x1 = std::min<int64_t>(window.x1, gx1);
+    int64_t y1 = std::min<int64_t>(window.y1, gy1);
+    if (align > 1) {
+        auto snap = [align](int64_t v, int64_t origin) {
+            const int64_t d = v - origin;
+            const int64_t q = d >= 0 ? d / align : -((-d + align - 1) / align);
+            return origin + q * align;
+        };
+        x1 = snap(x1, originX);
+        y1 = snap(y1, originY);
+    }
     const int64_t w = std::max<int64_t>(std::max<int64_t>(gx2, window.x2) - x1, 1);
     const int64_t h = std::max<int64_t>(std::max<int64_t>(gy2, window.y2) - y1, 1);
     constexpr int64_t lo = std::numeric_limits<int32_t>::min();
@@ -247,6 +257,42 @@ int32_t bloomBlurRadius0(int32_t radiusPx) {
 
 int32_t bloomBlurRadius1(int32_t radiusPx) {
     return std::clamp((std::max(radiusPx, 0) + 7) / 8, 1, 24);
+}
+
+int32_t haloReachPixels(int32_t haloRadiusPx) {
+    return std::max(haloRadiusPx, 4 * haloBlurRadius(haloRadiusPx) + 8);
+}
+
+int32_t bloomReachPixels(int32_t bloomRadiusPx) {
+    return std::max({bloomRadiusPx, 4 * bloomBlurRadius0(bloomRadiusPx) + 8,
+                     16 * bloomBlurRadius1(bloomRadiusPx) + 34});
+}
+
+EffectReach effectReach(const GradeContext& c) {
+    EffectReach r;
+    const bool halo = c.has(kDoHalo);
+    const bool bloom = c.has(kDoBloom);
+    if (bloom) {
+        r.bloom = bloomReachPixels(c.bloomRadiusPx);
+    }
+    if (halo) {
+        // The bloom-source pass composites halation over the whole bloom region.
+        r.mask = haloReachPixels(c.haloRadiusPx) + r.bloom;
+    }
+    r.source = halo ? r.mask : r.bloom;
+    return r;
+}
+
+int32_t sourceReachPixels(float halationAmount, float halationRadius, float bloomAmount,
+                          float bloomRadius, float frameHeight, float scale) {
+    const bool halo = std::isfinite(halationAmount) && halationAmount > 0.0f;
+    const bool bloom = std::isfinite(bloomAmount) && bloomAmount > 0.0f;
+    const int32_t b =
+        bloom ? bloomReachPixels(bloomRadiusPixels(bloomRadius, frameHeight, scale)) : 0;
+    if (!halo) {
+        return b;
+    }
+    return haloReachPixels(haloRadiusPixels(halationRadius, frameHeight, scale)) + b;
 }
 
 std::optional<std::size_t> checkedBufferFloats(int64_t w, int64_t h, int64_t channels) {

@@ -126,10 +126,19 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
                                 const PixelRect& frameRect, const PixelRect& window);
 
 // The window grown by radius on every side, clipped to the source bounds when there is a
-// source, then widened again to contain the window. Nothing when the region cannot be
+// source, then widened again to contain the window. With align above 1 the first column
+// and row then move back to the nearest multiple of align from (originX, originY), the
+// frame rectangle's corner, so that the quarter- and sixteenth-resolution grids of a tile
+// fall on the same lattice as those of the whole frame. Nothing when the region cannot be
 // represented in 32-bit coordinates.
 std::optional<EffectRegion> effectRegion(const PixelRect& window, int32_t radius,
-                                         const PixelRect* sourceBounds);
+                                         const PixelRect* sourceBounds, int32_t align = 1,
+                                         int32_t originX = 0, int32_t originY = 0);
+
+// Grid lattices of the effect regions: the halation mask is reduced once by 4, the bloom
+// source twice.
+inline constexpr int32_t kMaskAlign = 4;
+inline constexpr int32_t kBloomAlign = 16;
 
 // Quarter-resolution size of a length: max((n + 3) / 4, 1).
 inline int32_t quarterSize(int32_t n) {
@@ -140,6 +149,27 @@ inline int32_t quarterSize(int32_t n) {
 int32_t haloBlurRadius(int32_t radiusPx);
 int32_t bloomBlurRadius0(int32_t radiusPx);
 int32_t bloomBlurRadius1(int32_t radiusPx);
+
+// How far from a pixel the halation and bloom composites read the picture, in pixels of
+// the render: the footprint of the 8 x 8 downsample, the blur and the bilinear read, and
+// for bloom's second level all of that at sixteenth resolution. Never less than the
+// radius itself. Growing the effect regions by these reaches (rather than by the bare
+// radius) is what makes a frame rendered in tiles match the frame rendered whole.
+int32_t haloReachPixels(int32_t haloRadiusPx);
+int32_t bloomReachPixels(int32_t bloomRadiusPx);
+
+struct EffectReach {
+    int32_t mask = 0;    // halation mask region: halation reach, plus bloom's when both run
+    int32_t bloom = 0;   // bloom region
+    int32_t source = 0;  // what the source must cover around the window
+};
+EffectReach effectReach(const GradeContext& c);
+
+// The source reach for the regions-of-interest request, in pixels of the render, from the
+// raw control values (amounts and radii as in GradeSettings, frameHeight the full-frame
+// height, scale the render scale). 0 when neither effect is on.
+int32_t sourceReachPixels(float halationAmount, float halationRadius, float bloomAmount,
+                          float bloomRadius, float frameHeight, float scale);
 
 // w x h x channels floats, or nothing when that overflows or exceeds kMaxBufferFloats.
 std::optional<std::size_t> checkedBufferFloats(int64_t w, int64_t h, int64_t channels);

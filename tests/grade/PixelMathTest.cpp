@@ -1,0 +1,209 @@
+#include "grade/PixelMath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "TestImages.h"
+
+namespace vd {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+TEST(Masks, SmoothMaskIsAClampedSmoothstep) {
+    EXPECT_EQ(smoothMask(0.2f, 0.2f, 0.5f), 0.0f);  // zero-width edge
+    EXPECT_EQ(smoothMask(0.0f, 1.0f, -1.0f), 0.0f);
+    EXPECT_EQ(smoothMask(0.0f, 1.0f, 2.0f), 1.0f);
+    EXPECT_FLOAT_EQ(smoothMask(0.0f, 1.0f, 0.5f), 0.5f);
+    EXPECT_EQ(smoothMask(0.0f, 1.0f, kNaN), 0.0f);
+    EXPECT_EQ(haloCover(0.62f, 0.1f, 0.0f), 0.0f);
+    EXPECT_EQ(haloCover(0.1f, 0.9f, 0.0f), 1.0f);
+    EXPECT_EQ(bloomCover(0.42f, 0.7f), 0.0f);
+    EXPECT_EQ(bloomCover(0.798f, 0.7f), 1.0f);
+    EXPECT_EQ(bloomCover(0.098f, 0.0f), 1.0f);  // threshold 0: full from luma 0.098
+}
+
+TEST(GammaPowers, AgreeWithLibmAndContainNonFiniteInput) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> exponent(-30.0f, 10.0f);
+    for (int i = 0; i < 20000; ++i) {
+        const float x = std::exp2(exponent(rng));
+        const float up = std::pow(x, 2.2f);
+        const float down = std::pow(x, 0.45454544f);
+        EXPECT_NEAR(powUp(x), up, up * 2e-6f) << x;
+        EXPECT_NEAR(powDown(x), down, down * 2e-6f) << x;
+    }
+    EXPECT_EQ(powUp(1.0f), 1.0f);
+    EXPECT_EQ(powDown(1.0f), 1.0f);
+    EXPECT_EQ(powUp(-0.5f), 0.0f);
+    EXPECT_EQ(powUp(kNaN), 0.0f);
+    EXPECT_EQ(powDown(kNaN), 0.0f);
+    EXPECT_EQ(powUp(kInf), kInf);
+    EXPECT_EQ(powDown(kInf), kInf);
+    EXPECT_GT(powDown(1e-40f), 0.0f);  // subnormal
+}
+
+TEST(Tetrahedral, IdentityAffineAndLatticePointsAreReproduced) {
+    const auto identity = test::identityCube(17);
+    const auto affine = test::affineCube(9);
+    const auto random = test::randomCube(5, 3);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    float out[3];
+    for (int i = 0; i < 2000; ++i) {
+        const float r = unit(rng), g = unit(rng), b = unit(rng);
+        sampleTetra(identity.data(), 17, r, g, b, out);
+        EXPECT_NEAR(out[0], r, 1e-6f);
+        EXPECT_NEAR(out[1], g, 1e-6f);
+        EXPECT_NEAR(out[2], b, 1e-6f);
+        sampleTetra(affine.data(), 9, r, g, b, out);
+        const auto want = test::affineColour(r, g, b);
+        EXPECT_NEAR(out[0], want[0], 2e-6f);
+        EXPECT_NEAR(out[1], want[1], 2e-6f);
+        EXPECT_NEAR(out[2], want[2], 2e-6f);
+    }
+    // Lattice points of a random cube, including the top corner, read their entry.
+    for (int bi = 0; bi < 5; ++bi) {
+        for (int gi = 0; gi < 5; ++gi) {
+            for (int ri = 0; ri < 5; ++ri) {
+                sampleTetra(random.data(), 5, static_cast<float>(ri) / 4.0f,
+                            static_cast<float>(gi) / 4.0f, static_cast<float>(bi) / 4.0f, out);
+                const float* want = random.data() + 3 * (ri + gi * 5 + bi * 25);
+                EXPECT_NEAR(out[0], want[0], 1e-6f);
+                EXPECT_NEAR(out[2], want[2], 1e-6f);
+            }
+        }
+    }
+}
+
+TEST(Tetrahedral, OutOfRangeAndNonFiniteInputsReadInsideTheCube) {
+    const auto random = test::randomCube(3, 5);
+    float out[3];
+    sampleTetra(random.data(), 3, kNaN, -kInf, -2.0f, out);  // all read as 0
+    EXPECT_EQ(out[0], random[0]);
+    EXPECT_EQ(out[1], random[1]);
+    sampleTetra(random.data(), 3, kInf, 5.0f, 1.0f, out);  // all read as 1
+    EXPECT_EQ(out[0], random[random.size() - 3]);
+    // Without a cube the colour passes through.
+    sampleTetra(nullptr, 33, 0.3f, 2.0f, kNaN, out);
+    EXPECT_EQ(out[0], 0.3f);
+    EXPECT_EQ(out[1], 2.0f);
+    EXPECT_TRUE(std::isnan(out[2]));
+    sampleTetra(random.data(), 1, 0.3f, 0.2f, 0.1f, out);
+    EXPECT_EQ(out[0], 0.3f);
+}
+
+TEST(Tone, ShadowsLiftDarkPixelsByOneStopInDisplayLight) {
+    float r = 0.04f, g = 0.04f, b = 0.04f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_NEAR(r / 0.04f, 1.3704f, 1e-4f);
+    EXPECT_NEAR(b / 0.04f, 1.3704f, 1e-4f);
+    // Negative channels are left alone.
+    r = 0.05f, g = 0.05f, b = -0.01f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_EQ(b, -0.01f);
+    // From luma 0.40 up, and for non-finite pixels, nothing changes.
+    r = g = b = 0.40f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_EQ(r, 0.40f);
+    r = kInf, g = 0.1f, b = 0.1f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_EQ(g, 0.1f);
+    // A lift never takes the luma past 0.40.
+    r = g = b = 0.35f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_LE(r, 0.40f + 1e-6f);
+}
+
+TEST(Tone, HighlightsCurveHitsItsAnchors) {
+    EXPECT_EQ(mapHighlightLuma(0.34f, 1.0f), 0.34f);
+    EXPECT_FLOAT_EQ(mapHighlightLuma(1.0f, 1.0f), 1.0f);
+    EXPECT_FLOAT_EQ(mapHighlightLuma(1.5f, 1.0f), 1.175f);
+    EXPECT_NEAR(mapHighlightLuma(0.92f, -1.0f), 0.6108f, 1e-4f);
+    EXPECT_EQ(mapHighlightLuma(0.8f, 0.0f), 0.8f);
+    EXPECT_TRUE(std::isnan(mapHighlightLuma(kNaN, 1.0f)));
+    // Raising approaches 1 softly and never reaches it below luma 1.
+    EXPECT_LT(mapHighlightLuma(0.85f, 1.0f), 1.0f);
+    EXPECT_GT(mapHighlightLuma(0.7f, 1.0f), 0.7f);
+
+    float r = 0.92f, g = 0.92f, b = 0.92f;
+    applyHighlights(r, g, b, -1.0f);
+    EXPECT_NEAR(g, 0.6108f, 1e-4f);
+    r = kNaN;
+    applyHighlights(r, g, b, -1.0f);  // non-finite luma: unchanged
+    EXPECT_NEAR(g, 0.6108f, 1e-4f);
+}
+
+TEST(Grain, IsDeterministicBoundedAndChangesWithTheFrame) {
+    float lo = 1.0f, hi = -1.0f;
+    int sameAcrossFrames = 0;
+    for (int i = 0; i < 500; ++i) {
+        const float x = static_cast<float>(i % 40) + 0.5f;
+        const float y = static_cast<float>(i / 40) + 0.5f;
+        const float n = grainSignal(x, y, 1.6f, 12);
+        EXPECT_EQ(n, grainSignal(x, y, 1.6f, 12));
+        sameAcrossFrames += n == grainSignal(x, y, 1.6f, 13) ? 1 : 0;
+        lo = std::min(lo, n);
+        hi = std::max(hi, n);
+    }
+    EXPECT_GE(lo, -1.0f);
+    EXPECT_LE(hi, 1.0f);
+    EXPECT_LT(hi - lo, 2.0f);
+    EXPECT_GT(hi - lo, 0.5f);
+    EXPECT_LT(sameAcrossFrames, 5);
+    // Far-off and negative coordinates are fine too.
+    EXPECT_TRUE(std::isfinite(grainSignal(-2.1e9f, 2.1e9f, 4.0f, -5)));
+    const float h = hash01(1, 2, 3, 4);
+    EXPECT_GE(h, 0.0f);
+    EXPECT_LE(h, 1.0f);
+}
+
+TEST(Glow, ScreenBlendBrightensTowardsOneAndNeverPast) {
+    float r = 0.5f, g = 0.5f, b = 0.5f;
+    screenBlend(r, g, b, 0.0f, 0.0f, 0.0f, 2.0f);
+    EXPECT_EQ(r, 0.5f);  // no glow, no change
+    screenBlend(r, g, b, 1.0f, 0.16f, 0.0f, 1.65f);
+    EXPECT_GT(r, 0.5f);
+    EXPECT_LE(r, 1.0f);
+    EXPECT_GT(g, 0.5f);
+    EXPECT_NEAR(b, 0.5f, 1e-5f);  // a glow of 0 in one channel leaves it (up to rounding)
+    r = 3.0f;
+    g = kNaN;
+    b = 0.2f;
+    screenBlend(r, g, b, 0.5f, kNaN, kInf, 1.0f);
+    EXPECT_LE(r, 1.0f);
+    EXPECT_EQ(g, 0.0f);  // NaN colour and glow are contained
+    EXPECT_EQ(b, 1.0f);
+}
+
+TEST(Finish, VignetteDarkensTheCornersToEightPercent) {
+    const FrameRect rod{0.0f, 0.0f, 1920.0f, 1080.0f};
+    EXPECT_NEAR(vignetteScale(0, 0, rod, -1.0f, 0.5f, 0.5f), 0.08f, 1e-6f);
+    EXPECT_NEAR(vignetteScale(1919, 1079, rod, -1.0f, 0.5f, 0.5f), 0.08f, 1e-6f);
+    EXPECT_EQ(vignetteScale(960, 540, rod, -1.0f, 0.5f, 0.5f), 1.0f);
+    EXPECT_NEAR(vignetteScale(0, 0, rod, 1.0f, 0.5f, 0.5f), 1.65f, 1e-6f);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_LE(std::fabs(vignetteDither(i, i * 7, 3)), 0.5f / 1023.0f);
+    }
+}
+
+TEST(Finish, BorderBarsAndSplitColumns) {
+    const FrameRect rod{0.0f, 0.0f, 1920.0f, 1080.0f};
+    EXPECT_TRUE(borderCovers(500, 53, rod, 0.1f, 0.0f));
+    EXPECT_FALSE(borderCovers(500, 54, rod, 0.1f, 0.0f));
+    EXPECT_FALSE(borderCovers(500, 1025, rod, 0.1f, 0.0f));
+    EXPECT_TRUE(borderCovers(500, 1026, rod, 0.1f, 0.0f));
+    EXPECT_TRUE(borderCovers(95, 500, rod, 0.0f, 0.1f));  // 96-pixel side bars
+    EXPECT_FALSE(borderCovers(96, 500, rod, 0.0f, 0.1f));
+    EXPECT_TRUE(borderCovers(960, 540, rod, 1.0f, 0.0f));  // bars meet at 100%
+    EXPECT_EQ(splitSide(958, 960.0f, 0.5f), -1);
+    EXPECT_EQ(splitSide(959, 960.0f, 0.5f), 0);
+    EXPECT_EQ(splitSide(960, 960.0f, 0.5f), 1);
+}
+
+}  // namespace
+}  // namespace vd

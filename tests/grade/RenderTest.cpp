@@ -1,0 +1,483 @@
+#include "grade/Grade.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "TestImages.h"
+#include "grade/Curves.h"
+#include "grade/Threads.h"
+
+namespace vd {
+namespace {
+
+using test::TestImage;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+std::array<float, 4> grey(float v, float a = 1.0f) {
+    return {v, v, v, a};
+}
+
+// One pixel graded on its own: returns the output colour.
+std::array<float, 4> gradeOne(const GradeSettings& s, std::array<float, 4> in, int components = 4) {
+    TestImage src({0, 0, 1, 1}, components, kDepthFloat);
+    src.fill([&](int, int) { return in; });
+    TestImage dst({0, 0, 1, 1}, components, kDepthFloat);
+    EXPECT_TRUE(renderCpu(&src.view, dst.view, {0, 0, 1, 1}, {0, 0, 1, 1}, s));
+    std::array<float, 4> out{0, 0, 0, 1};
+    for (int k = 0; k < components; ++k) {
+        out[static_cast<std::size_t>(k)] = dst.get(0, 0, k);
+    }
+    return out;
+}
+
+// ---- The per-pixel grade through the driver ---------------------------------------------
+
+TEST(PixelGrade, ExposureShoulderCompressesBrightLinearLight) {
+    GradeSettings s;
+    s.encoding = kEncodingAppleLog;
+    s.exposure = 4.0f;
+    const float code = static_cast<float>(encode(2.0, kEncodingAppleLog));
+    const auto out = gradeOne(s, grey(code));
+    EXPECT_NEAR(decode(out[0], kEncodingAppleLog), 23.568, 0.02);
+    // A black pixel has no channel above 0 in linear light: its codes pass unchanged.
+    EXPECT_EQ(gradeOne(s, grey(0.0f))[0], 0.0f);
+    s.exposure = 2.0f;
+    EXPECT_EQ(gradeOne(s, grey(0.0f))[1], 0.0f);
+}
+
+TEST(PixelGrade, WhiteBalanceShiftsRedAndBlueAndKeepsLuma) {
+    GradeSettings s;
+    s.encoding = kEncodingRec709;
+    s.temperature = 1.0f;
+    const auto out = gradeOne(s, grey(0.5f));
+    const double r = decode(out[0], 1), g = decode(out[1], 1), b = decode(out[2], 1);
+    const double in = decode(0.5, 1);
+    EXPECT_NEAR(r / g, 1.25, 2e-3);
+    EXPECT_NEAR(b / g, 0.75, 2e-3);
+    EXPECT_NEAR(0.2126 * r + 0.7152 * g + 0.0722 * b, in, 2e-3 * in);
+}
+
+TEST(PixelGrade, LookIsMixedByIntensity) {
+    const auto identity = test::identityCube(33);
+    const auto black = test::blackCube(2);
+    GradeSettings s;
+    s.intensity = 0.5f;
+    s.lutData = identity.data();
+    s.lutEdge = 33;
+    auto out = gradeOne(s, {0.2f, 0.6f, 0.9f, 1.0f});
+    EXPECT_NEAR(out[0], 0.2f, 1e-6f);
+    EXPECT_NEAR(out[2], 0.9f, 1e-6f);
+    s.lutData = black.data();
+    s.lutEdge = 2;
+    out = gradeOne(s, {0.2f, 0.6f, 0.9f, 1.0f});
+    EXPECT_FLOAT_EQ(out[0], 0.1f);
+    EXPECT_FLOAT_EQ(out[1], 0.3f);
+    // Out-of-range and non-finite colours read the cube at its faces.
+    out = gradeOne(s, {kNaN, 2.0f, -kInf, 1.0f});
+    EXPECT_TRUE(std::isnan(out[0]));  // NaN + (0 - NaN) x 0.5 stays NaN in float
+    EXPECT_FLOAT_EQ(out[1], 1.0f);
+}
+
+TEST(PixelGrade, SaturationMinusOneGivesLuma) {
+    GradeSettings s;
+    s.saturation = -1.0f;
+    const auto out = gradeOne(s, {0.9f, 0.3f, 0.1f, 1.0f});
+    const float l = displayLuma(0.9f, 0.3f, 0.1f);
+    EXPECT_FLOAT_EQ(out[0], l);
+    EXPECT_FLOAT_EQ(out[1], l);
+    EXPECT_FLOAT_EQ(out[2], l);
+}
+
+TEST(PixelGrade, GrainSparesDeepBlackAndNearWhite) {
+    GradeSettings s;
+    s.grainAmount = 1.0f;
+    EXPECT_EQ(gradeOne(s, grey(0.01f))[0], 0.01f);
+    EXPECT_EQ(gradeOne(s, grey(0.99f))[2], 0.99f);
+    // Mid grey gets the same grain on every render of the frame, other grain next frame.
+    const auto a = gradeOne(s, grey(0.5f));
+    EXPECT_EQ(gradeOne(s, grey(0.5f)), a);
+    s.frame = 1;
+    EXPECT_NE(gradeOne(s, grey(0.5f)), a);
+}
+
+TEST(PixelGrade, PremultipliedPixelsAreUnpremultipliedAndRestored) {
+    GradeSettings s;
+    s.premultiplied = true;
+    auto out = gradeOne(s, {0.2f, 0.1f, 0.05f, 0.5f});
+    EXPECT_FLOAT_EQ(out[0], 0.2f);
+    EXPECT_FLOAT_EQ(out[3], 0.5f);
+    s.saturation = -1.0f;  // the grade acts on the unpremultiplied colour
+    out = gradeOne(s, {0.2f, 0.1f, 0.05f, 0.5f});
+    EXPECT_FLOAT_EQ(out[0], displayLuma(0.4f, 0.2f, 0.1f) * 0.5f);
+    // At alpha 0.000001 or less the pixel becomes transparent black.
+    s.beforeAfter = true;
+    EXPECT_EQ(gradeOne(s, {0.3f, 0.3f, 0.3f, 1e-6f}), (std::array<float, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(gradeOne(s, {0.3f, 0.3f, 0.3f, kNaN}), (std::array<float, 4>{0, 0, 0, 0}));
+    EXPECT_FLOAT_EQ(gradeOne(s, {0.3f, 0.2f, 0.1f, 0.25f})[1], 0.2f);
+}
+
+// ---- Depths and conversion --------------------------------------------------------------
+
+TEST(Depths, IntegerValuesSurviveAnUngradedRender) {
+    for (int depth : {kDepthByte, kDepthShort}) {
+        const int top = depth == kDepthByte ? 255 : 65535;
+        TestImage src({0, 0, 256, 1}, 4, depth);
+        src.fill([&](int x, int) {
+            const float v = static_cast<float>(x * top / 255) / static_cast<float>(top);
+            return std::array<float, 4>{v, 1.0f - v, v, 1.0f};
+        });
+        TestImage dst({0, 0, 256, 1}, 4, depth);
+        ASSERT_TRUE(renderCpu(&src.view, dst.view, {0, 0, 256, 1}, {}, GradeSettings{}));
+        EXPECT_EQ(src.bytes, dst.bytes) << "depth " << depth;
+    }
+}
+
+TEST(Depths, IntegerWritesClampAndZeroNonFiniteValues) {
+    TestImage src({0, 0, 4, 1}, 3, kDepthFloat);
+    const float values[4] = {1.2f, kNaN, -kInf, 0.5f};
+    src.fill([&](int x, int) { return grey(values[x]); });
+    TestImage shorts({0, 0, 4, 1}, 3, kDepthShort);
+    ASSERT_TRUE(renderCpu(&src.view, shorts.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    EXPECT_EQ(shorts.get(0, 0, 0), 1.0f);
+    EXPECT_EQ(shorts.get(1, 0, 0), 0.0f);
+    EXPECT_EQ(shorts.get(2, 0, 0), 0.0f);
+    EXPECT_EQ(shorts.get(3, 0, 0) * 65535.0f, 32768.0f);  // 0.5 x 65535 + 0.5 truncated
+    TestImage bytes({0, 0, 4, 1}, 3, kDepthByte);
+    ASSERT_TRUE(renderCpu(&src.view, bytes.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    EXPECT_EQ(bytes.bytes[9], 128);
+    // A float destination receives non-finite values as they are.
+    TestImage floats({0, 0, 4, 1}, 3, kDepthFloat);
+    ASSERT_TRUE(renderCpu(&src.view, floats.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    EXPECT_TRUE(std::isnan(floats.get(1, 0, 0)));
+    EXPECT_EQ(floats.get(2, 0, 1), -kInf);
+}
+
+TEST(Depths, PixelsOutsideTheSourceReadBlackWithOpaqueAlphaInEveryDepth) {
+    for (int depth : {kDepthByte, kDepthShort, kDepthFloat}) {
+        TestImage src({2, 0, 4, 1}, 4, depth);
+        src.fill([](int, int) { return grey(0.5f, 0.5f); });
+        TestImage dst({0, 0, 4, 1}, 4, depth);
+        ASSERT_TRUE(renderCpu(&src.view, dst.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+        EXPECT_EQ(dst.get(0, 0, 0), 0.0f);
+        EXPECT_EQ(dst.get(0, 0, 3), 1.0f) << "depth " << depth;
+        EXPECT_NEAR(dst.get(3, 0, 3), 0.5f, 0.002f);
+    }
+}
+
+TEST(Images, BottomUpRowsGiveTheSamePicture) {
+    for (int depth : {kDepthByte, kDepthFloat}) {
+        TestImage down({0, 0, 24, 16}, 4, depth), up({0, 0, 24, 16}, 4, depth, true);
+        auto pattern = [](int x, int y) {
+            return std::array<float, 4>{static_cast<float>(x) / 24.0f,
+                                        static_cast<float>(y) / 16.0f, 0.7f, 1.0f};
+        };
+        down.fill(pattern);
+        up.fill(pattern);
+        GradeSettings s;
+        s.vignetteAmount = -0.5f;
+        s.halationAmount = 0.5f;
+        s.frameHeight = 16;
+        TestImage outDown({0, 0, 24, 16}, 4, depth), outUp({0, 0, 24, 16}, 4, depth, true);
+        ASSERT_TRUE(renderCpu(&down.view, outDown.view, {0, 0, 24, 16}, {}, s));
+        ASSERT_TRUE(renderCpu(&up.view, outUp.view, {0, 0, 24, 16}, {}, s));
+        EXPECT_EQ(maxDifference(outDown, outUp, {0, 0, 24, 16}), 0.0f);
+    }
+}
+
+TEST(Images, UnusableDescriptionsFailWithNothingWritten) {
+    TestImage src({0, 0, 4, 4}, 4, kDepthFloat);
+    TestImage dst({0, 0, 4, 4}, 4, kDepthByte);
+    const auto before = dst.bytes;
+    ImageView bad = dst.view;
+    bad.data = nullptr;
+    EXPECT_FALSE(renderCpu(&src.view, bad, {0, 0, 4, 4}, {}, GradeSettings{}));
+    bad = dst.view;
+    bad.components = 1;
+    EXPECT_FALSE(renderCpu(&src.view, bad, {0, 0, 4, 4}, {}, GradeSettings{}));
+    bad = dst.view;
+    bad.depth = 3;
+    EXPECT_FALSE(renderCpu(&src.view, bad, {0, 0, 4, 4}, {}, GradeSettings{}));
+    ImageView badSrc = src.view;
+    badSrc.rowBytes = 0;
+    EXPECT_FALSE(renderCpu(&badSrc, dst.view, {0, 0, 4, 4}, {}, GradeSettings{}));
+    EXPECT_EQ(dst.bytes, before);
+    // A window that misses the destination succeeds with nothing to do.
+    EXPECT_TRUE(renderCpu(&src.view, dst.view, {10, 10, 20, 20}, {}, GradeSettings{}));
+    EXPECT_EQ(dst.bytes, before);
+}
+
+TEST(Images, OnlyTheOverlapOfWindowAndDestinationIsWritten) {
+    for (int depth : {kDepthByte, kDepthFloat}) {
+        TestImage src({-10, -10, 20, 20}, 4, depth);
+        src.fill([](int, int) { return grey(0.25f); });
+        TestImage dst({0, 0, 8, 8}, 4, depth);
+        dst.fill([](int, int) { return grey(1.0f); });
+        ASSERT_TRUE(renderCpu(&src.view, dst.view, {4, -5, 12, 6}, {}, GradeSettings{}));
+        EXPECT_NEAR(dst.get(4, 0, 0), 0.25f, 0.002f);
+        EXPECT_NEAR(dst.get(7, 5, 0), 0.25f, 0.002f);
+        EXPECT_EQ(dst.get(3, 0, 0), 1.0f);
+        EXPECT_EQ(dst.get(4, 6, 0), 1.0f);
+    }
+}
+
+// ---- Finish through the driver ----------------------------------------------------------
+
+TEST(FinishRender, BorderRowsAndSplitColumnsOnA1080LineFrame) {
+    const PixelRect frame{0, 0, 1920, 1080};
+    TestImage src({500, 0, 501, 1080}, 3, kDepthFloat);
+    src.fill([](int, int) { return grey(0.5f); });
+    TestImage dst({500, 0, 501, 1080}, 3, kDepthFloat);
+    GradeSettings s;
+    s.borderTop = 0.1f;
+    s.borderColour[0] = 0.25f;
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, imageBounds(dst.view), frame, s));
+    EXPECT_EQ(dst.get(500, 53, 0), 0.25f);
+    EXPECT_EQ(dst.get(500, 54, 0), 0.5f);
+    EXPECT_EQ(dst.get(500, 1025, 0), 0.5f);
+    EXPECT_EQ(dst.get(500, 1026, 0), 0.25f);
+
+    TestImage row({950, 0, 970, 1}, 3, kDepthFloat);
+    row.fill([](int, int) { return grey(0.5f); });
+    TestImage out({950, 0, 970, 1}, 3, kDepthFloat);
+    GradeSettings split;
+    split.splitScreen = true;
+    split.saturation = -1.0f;
+    split.contrast = 0.5f;
+    ASSERT_TRUE(renderCpu(&row.view, out.view, imageBounds(out.view), frame, split));
+    EXPECT_EQ(out.get(958, 0, 0), 0.5f);  // before
+    EXPECT_EQ(out.get(959, 0, 0), 1.0f);  // divider
+    EXPECT_EQ(out.get(960, 0, 0), 0.5f);  // graded grey: contrast keeps 0.5
+    row.fill([](int, int) { return std::array<float, 4>{0.8f, 0.2f, 0.2f, 1.0f}; });
+    ASSERT_TRUE(renderCpu(&row.view, out.view, imageBounds(out.view), frame, split));
+    EXPECT_EQ(out.get(958, 0, 0), 0.8f);
+    EXPECT_NE(out.get(960, 0, 0), 0.8f);
+}
+
+TEST(FinishRender, VignetteCornersAndBeforeAfter) {
+    const PixelRect frame{0, 0, 1920, 1080};
+    TestImage src({0, 0, 2, 1}, 3, kDepthFloat);
+    src.fill([](int, int) { return grey(0.5f); });
+    TestImage dst({0, 0, 2, 1}, 3, kDepthFloat);
+    GradeSettings s;
+    s.vignetteAmount = -1.0f;
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, {0, 0, 2, 1}, frame, s));
+    EXPECT_NEAR(dst.get(0, 0, 0), 0.04f, 0.5f / 1023.0f + 1e-6f);
+    s.beforeAfter = true;  // no vignette, border or split
+    s.borderTop = 1.0f;
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, {0, 0, 2, 1}, frame, s));
+    EXPECT_EQ(dst.get(0, 0, 0), 0.5f);
+}
+
+// ---- Threads ----------------------------------------------------------------------------
+
+struct Scene {
+    std::vector<float> cube = test::randomCube(9, 42);
+    GradeSettings settings;
+    Scene() {
+        GradeSettings& s = settings;
+        s.encoding = kEncodingAppleLog;
+        s.exposure = 0.7f;
+        s.temperature = 0.3f;
+        s.lutData = cube.data();
+        s.lutEdge = 9;
+        s.intensity = 0.8f;
+        s.contrast = 0.2f;
+        s.highlights = -0.3f;
+        s.shadows = 0.4f;
+        s.saturation = 0.1f;
+        s.grainAmount = 0.6f;
+        s.halationAmount = 0.8f;
+        s.halationRadius = 1.0f;
+        s.bloomAmount = 0.7f;
+        s.bloomRadius = 1.0f;
+        s.vignetteAmount = -0.4f;
+        s.borderTop = 0.05f;
+        s.frame = 5;
+        s.frameHeight = 90;
+        s.premultiplied = true;
+    }
+};
+
+std::array<float, 4> scenePixel(int x, int y) {
+    const float d = std::hypot(static_cast<float>(x) - 70.0f, static_cast<float>(y) - 40.0f);
+    const float base = 0.15f + 0.5f * static_cast<float>(x) / 160.0f;
+    const float v = d < 9.0f ? 0.97f : base + 0.05f * std::sin(static_cast<float>(x * y));
+    const float a = x < 6 ? 0.0f : 1.0f;
+    return {v, v * 0.9f, 1.0f - v * 0.5f, a};
+}
+
+// A host pool stand-in that runs the workers on threads of its own.
+void fakeHostPool(void* calls, int n, GradeWorker worker, void* arg) {
+    static_cast<std::atomic<int>*>(calls)->fetch_add(1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) {
+        threads.emplace_back(worker, arg, i, n);
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+}
+
+// A host pool whose call fails: the entry falls back to one band on the calling thread.
+void failingHostPool(void* calls, int, GradeWorker worker, void* arg) {
+    static_cast<std::atomic<int>*>(calls)->fetch_add(1);
+    worker(arg, 0, 1);
+}
+
+TEST(Threads, OutputIsIdenticalForEveryThreadCountAndPool) {
+    for (int depth : {kDepthByte, kDepthShort, kDepthFloat}) {
+        const PixelRect bounds{0, 0, 160, 90};
+        TestImage src(bounds, 4, depth);
+        src.fill(scenePixel);
+        Scene scene;
+        TestImage reference(bounds, 4, depth);
+        scene.settings.threadCount = 1;
+        ASSERT_TRUE(renderCpu(&src.view, reference.view, bounds, bounds, scene.settings));
+        for (int threads : {2, 7, 32, 0}) {
+            TestImage out(bounds, 4, depth);
+            scene.settings.threadCount = threads;
+            ASSERT_TRUE(renderCpu(&src.view, out.view, bounds, bounds, scene.settings));
+            EXPECT_EQ(out.bytes, reference.bytes) << "threads " << threads;
+        }
+        for (MultiThreadEntry pool : {fakeHostPool, failingHostPool}) {
+            std::atomic<int> calls{0};
+            TestImage out(bounds, 4, depth);
+            scene.settings.threadCount = 7;
+            scene.settings.multiThread = pool;
+            scene.settings.multiThreadContext = &calls;
+            ASSERT_TRUE(renderCpu(&src.view, out.view, bounds, bounds, scene.settings));
+            EXPECT_EQ(out.bytes, reference.bytes);
+            EXPECT_EQ(calls.load(), 3);  // mask, bloom source and final passes
+        }
+    }
+}
+
+TEST(Threads, SmallAutomaticRendersStayOnOneThread) {
+    for (int side : {200, 300}) {
+        const PixelRect bounds{0, 0, side, side};
+        TestImage src(bounds, 3, kDepthFloat), dst(bounds, 3, kDepthFloat);
+        std::atomic<int> calls{0};
+        GradeSettings s;
+        s.multiThread = fakeHostPool;
+        s.multiThreadContext = &calls;
+        ASSERT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, s));
+        const bool manyThreads = hardwareThreads() > 1;
+        EXPECT_EQ(calls.load(), side == 300 && manyThreads ? 1 : 0) << side;
+    }
+}
+
+bool failAfterTwo(std::thread& out, GradeWorker worker, void* arg, int index, int count) {
+    if (index > 2) {
+        return false;
+    }
+    return launchStdThread(out, worker, arg, index, count);
+}
+
+bool neverStart(std::thread&, GradeWorker, void*, int, int) {
+    return false;
+}
+
+TEST(Threads, BandsWhoseThreadCannotStartRunOnTheCallingThread) {
+    for (ThreadLauncher launch : {failAfterTwo, neverStart, launchStdThread}) {
+        std::array<std::atomic<int>, 32> runs{};
+        runOnThreads(
+            12,
+            [](void* arg, int index, int count) {
+                EXPECT_EQ(count, 12);
+                (*static_cast<std::array<std::atomic<int>, 32>*>(arg))[index].fetch_add(1);
+            },
+            &runs, launch);
+        for (int i = 0; i < 32; ++i) {
+            EXPECT_EQ(runs[i].load(), i < 12 ? 1 : 0) << i;
+        }
+    }
+}
+
+// ---- Tiles ------------------------------------------------------------------------------
+
+// The source a host hands over for a tile: the full picture seen through the tile's
+// region of interest (the window grown by the effect reach, clipped to the picture).
+ImageView sourceForTile(TestImage& full, const PixelRect& tile, int reach) {
+    const PixelRect roi =
+        rectIntersect({tile.x1 - reach, tile.y1 - reach, tile.x2 + reach, tile.y2 + reach},
+                      imageBounds(full.view));
+    ImageView v = full.view;
+    v.data = full.at(roi.x1, roi.y1);
+    v.x1 = roi.x1;
+    v.y1 = roi.y1;
+    v.x2 = roi.x2;
+    v.y2 = roi.y2;
+    return v;
+}
+
+TEST(Tiles, ATiledFrameMatchesTheFullFrameInEveryDepth) {
+    const PixelRect bounds{0, 0, 160, 90};
+    for (int depth : {kDepthByte, kDepthShort, kDepthFloat}) {
+        TestImage src(bounds, 4, depth);
+        src.fill(scenePixel);
+        Scene scene;
+        TestImage full(bounds, 4, depth);
+        ASSERT_TRUE(renderCpu(&src.view, full.view, bounds, bounds, scene.settings));
+        const GradeSettings& gs = scene.settings;
+        const int reach = sourceReachPixels(gs.halationAmount, gs.halationRadius, gs.bloomAmount,
+                                            gs.bloomRadius, 90.0f, 1.0f);
+        TestImage tiled(bounds, 4, depth);
+        // Odd tile sizes put the tile corners off every grid lattice.
+        for (int ty = 0; ty < 90; ty += 23) {
+            for (int tx = 0; tx < 160; tx += 37) {
+                const PixelRect tile{tx, ty, std::min(tx + 37, 160), std::min(ty + 23, 90)};
+                const ImageView tileSrc = sourceForTile(src, tile, reach);
+                ASSERT_TRUE(renderCpu(&tileSrc, tiled.view, tile, bounds, scene.settings));
+            }
+        }
+        EXPECT_LE(maxDifference(full, tiled, bounds), 0.005f) << "depth " << depth;
+    }
+}
+
+// ---- Hostile input ----------------------------------------------------------------------
+
+TEST(HostileInput, NonFiniteAndOutOfRangePixelsNeverBreakARender) {
+    const PixelRect bounds{0, 0, 40, 30};
+    TestImage src(bounds, 4, kDepthFloat);
+    const float odd[] = {kNaN, kInf, -kInf, -3.0f, 7.0f, 1e30f, -0.0f, 0.5f};
+    src.fill([&](int x, int y) {
+        return std::array<float, 4>{odd[x % 8], odd[(x + y) % 8], odd[y % 8], odd[(x * y) % 8]};
+    });
+    Scene scene;
+    scene.settings.frameHeight = 30;
+    for (int depth : {kDepthByte, kDepthFloat}) {
+        TestImage dst(bounds, 4, depth);
+        EXPECT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, scene.settings));
+    }
+}
+
+TEST(HostileInput, HugeRadiiAndFrameHeightsFailCleanlyOrStayBounded) {
+    const PixelRect bounds{0, 0, 16, 16};
+    TestImage src(bounds, 4, kDepthFloat), dst(bounds, 4, kDepthFloat);
+    src.fill([](int, int) { return grey(0.9f); });
+    GradeSettings s;
+    s.halationAmount = 1.0f;
+    s.bloomAmount = 1.0f;
+    s.halationRadius = 1e30f;
+    s.bloomRadius = 1e30f;
+    s.frameHeight = 0x7fffffff;
+    // With a source the regions are clipped to it and the render goes through.
+    EXPECT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, s));
+    // Without one they would be astronomically large: the render fails, nothing written.
+    dst.fill([](int, int) { return grey(0.125f); });
+    const auto before = dst.bytes;
+    EXPECT_FALSE(renderCpu(nullptr, dst.view, bounds, bounds, s));
+    EXPECT_EQ(dst.bytes, before);
+    TestImage bytes(bounds, 4, kDepthByte);
+    EXPECT_FALSE(renderCpu(&src.view, bytes.view, bounds, {}, GradeSettings{s}) &&
+                 renderCpu(nullptr, bytes.view, bounds, bounds, s));
+}
+
+}  // namespace
+}  // namespace vd
