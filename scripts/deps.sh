@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   python3
   locales
+  libopencolorio-dev
 )
 missing=()
 for p in "${packages[@]}"; do
