@@ -68,6 +68,8 @@ bool lzmaDecodeExact(const std::uint8_t properties[5], const std::uint8_t* in, s
     if (lclppb >= 9 * 5 * 5) {
         return false;
     }
+    // liblzma also refuses lc + lp above 4 (invalid properties here), which the stream
+    // format itself would allow; the writer always uses lc 3, lp 0.
     lzma_options_lzma options{};
     options.lc = lclppb % 9;
     options.lp = (lclppb / 9) % 5;
