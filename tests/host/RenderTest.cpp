@@ -1,0 +1,192 @@
+// Renders and regions of interest through the probe: image layouts, release tracking, the
+// checks the host makes after a render, render modes and device memory.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "TestHost.h"
+
+namespace vd::testhost {
+namespace {
+
+const char* const kFilter = kOfxImageEffectContextFilter;
+
+struct Probe {
+    TestHost host{VD_PROBE_BUNDLE};
+    Instance* fx = nullptr;
+    Probe() {
+        host.setUp(kFilter);
+        fx = &host.createInstance(kFilter);
+    }
+};
+
+RenderRequest copyRequest(BitDepth depth, int components, OfxRectI bounds) {
+    RenderRequest request;
+    request.source = Image(depth, components, bounds);
+    request.source->fillPattern(7);
+    request.outputDepth = depth;
+    request.outputComponents = components;
+    request.outputBounds = bounds;
+    return request;
+}
+
+TEST(Render, EveryDepthComponentCountAndRowLayoutReachesThePlugInIntact) {
+    Probe probe;
+    for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
+        for (int components : {3, 4}) {
+            for (bool negative : {false, true}) {
+                RenderRequest request = copyRequest(depth, components, {-3, -2, 5, 4});
+                request.negativeRowBytes = negative;
+                request.rowPadding = 12;
+                RenderResult result = probe.fx->render(request);
+                ASSERT_EQ(result.status, kOfxStatOK);
+                EXPECT_EQ(result.output.bytes(), request.source->bytes())
+                    << bitDepthName(depth) << " " << components << " negative " << negative;
+                EXPECT_EQ(result.imagesFetched, 2);
+                EXPECT_EQ(result.imagesNotReleased, 0);
+                EXPECT_FALSE(result.paddingChanged);
+            }
+        }
+    }
+    EXPECT_TRUE(probe.host.problems().empty());
+    EXPECT_EQ(probe.host.outstandingImages(), 0);
+}
+
+TEST(Render, PixelsOutsideTheWindowKeepTheUnwrittenMark) {
+    Probe probe;
+    RenderRequest request = copyRequest(BitDepth::short16, 4, {0, 0, 6, 6});
+    request.renderWindow = {2, 2, 4, 5};
+    RenderResult result = probe.fx->render(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_TRUE(untouched(result.output, 0, 0));
+    EXPECT_TRUE(untouched(result.output, 4, 4));
+    EXPECT_FALSE(untouched(result.output, 2, 2));
+    EXPECT_EQ(result.output.at(3, 4, 1), request.source->at(3, 4, 1));
+}
+
+TEST(Render, WithoutASourceTheClipGivesNoImage) {
+    Probe probe;
+    RenderRequest request;
+    request.outputBounds = {0, 0, 4, 4};
+    RenderResult result = probe.fx->render(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_EQ(result.imagesFetched, 2);          // the output, and the failed source fetch
+    EXPECT_EQ(result.output.at(1, 1, 3), 0.0f);  // the probe clears without a source
+    EXPECT_EQ(probe.host.outstandingImages(), 0);
+}
+
+TEST(Render, TheHostNoticesKeptImagesOverrunsAndEscapingExceptions) {
+    Probe probe;
+    probe.fx->setValue("behaviour", 1);
+    RenderResult kept = probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 4, 4}));
+    EXPECT_EQ(kept.imagesNotReleased, 1);
+
+    probe.fx->setValue("behaviour", 2);
+    RenderRequest padded = copyRequest(BitDepth::byte, 4, {0, 0, 4, 4});
+    padded.rowPadding = 4;
+    EXPECT_TRUE(probe.fx->render(padded).paddingChanged);
+
+    probe.fx->setValue("behaviour", 3);
+    EXPECT_EQ(probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 4, 4})).status,
+              kOfxStatErrFatal);
+    const std::vector<std::string> problems = probe.host.problems();
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[0].find("not released"), std::string::npos);
+    EXPECT_NE(problems[1].find("outside the output"), std::string::npos);
+    EXPECT_NE(problems[2].find("the probe throws on request"), std::string::npos);
+}
+
+TEST(Render, ThePlugInCanSplitTheWorkOverTheHostThreads) {
+    Probe probe;
+    probe.fx->setValue("behaviour", 4);
+    RenderRequest request = copyRequest(BitDepth::float32, 4, {0, 0, 16, 37});
+    RenderResult result = probe.fx->render(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_EQ(result.output.bytes(), request.source->bytes());
+}
+
+TEST(Render, GpuModesCarryTheirFlagAndQueueOrStream) {
+    Probe probe;
+    RenderRequest request = copyRequest(BitDepth::float32, 4, {0, 0, 2, 2});
+    probe.fx->render(request);
+    EXPECT_EQ(probe.fx->stringValue("seen"), "cpu");
+    request.mode = RenderMode::openCL;
+    request.openCLCommandQueue = reinterpret_cast<void*>(0x1234);
+    probe.fx->render(request);
+    EXPECT_EQ(probe.fx->stringValue("seen"), "opencl 4660");
+    request.mode = RenderMode::cuda;
+    probe.fx->render(request);
+    EXPECT_EQ(probe.fx->stringValue("seen"), "cuda 0");  // the default stream
+}
+
+// Device memory that lives in ordinary memory, to check what the host does with it.
+class FakeDevice : public DeviceMemory {
+  public:
+    std::vector<std::vector<unsigned char>> blocks;
+    int released = 0;
+    void* upload(const void* data, std::size_t bytes) override {
+        auto* p = static_cast<const unsigned char*>(data);
+        blocks.emplace_back(p, p + bytes);
+        return blocks.back().data();
+    }
+    void* allocate(std::size_t bytes) override {
+        blocks.emplace_back(bytes);
+        return blocks.back().data();
+    }
+    bool download(void* handle, void* data, std::size_t bytes) override {
+        std::memcpy(data, handle, bytes);
+        return true;
+    }
+    void release(void*) override { ++released; }
+};
+
+TEST(Render, GpuImagesGoThroughTheDeviceMemory) {
+    Probe probe;
+    FakeDevice device;
+    device.blocks.reserve(4);  // keeps handed-out block addresses stable
+    RenderRequest request = copyRequest(BitDepth::float32, 4, {0, 0, 3, 2});
+    request.mode = RenderMode::cuda;
+    request.device = &device;
+    RenderResult result = probe.fx->render(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_EQ(device.blocks.size(), 2u);
+    EXPECT_EQ(result.output.bytes(), request.source->bytes());
+    EXPECT_EQ(device.released, 2);
+}
+
+TEST(RegionsOfInterest, TheRegionsThePlugInSetsAreReadBack) {
+    Probe probe;
+    RegionsOfInterestRequest request;
+    request.region = {10, 20, 30, 40};
+    request.sourceRegionOfDefinition = OfxRectD{0, 0, 100, 200};
+    RegionsOfInterestResult result = probe.fx->regionsOfInterest(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    ASSERT_EQ(result.regions.count("Source"), 1u);
+    // count (2) plus the source height / 100 (2).
+    const OfxRectD& roi = result.regions["Source"];
+    EXPECT_EQ(roi.x1, 6);
+    EXPECT_EQ(roi.y1, 16);
+    EXPECT_EQ(roi.x2, 34);
+    EXPECT_EQ(roi.y2, 44);
+    EXPECT_EQ(result.regions.count("Output"), 0u);
+    // Without a region of definition the clip has none to give.
+    request.sourceRegionOfDefinition.reset();
+    EXPECT_EQ(probe.fx->regionsOfInterest(request).regions["Source"].x1, 10);
+}
+
+TEST(Images, NormalisedAccessRoundsAndClampsIntegerDepths) {
+    Image bytes(BitDepth::byte, 3, {-1, -1, 1, 1});
+    bytes.set(-1, -1, 0, 0.5f);
+    bytes.set(0, 0, 2, 2.0f);
+    EXPECT_FLOAT_EQ(bytes.at(-1, -1, 0), 128.0f / 255.0f);
+    EXPECT_EQ(bytes.at(0, 0, 2), 1.0f);
+    EXPECT_THROW(bytes.at(1, 0, 0), std::out_of_range);
+    EXPECT_THROW(bytes.at(0, 0, 3), std::out_of_range);
+    Image shorts(BitDepth::short16, 4, {0, 0, 1, 1});
+    shorts.set(0, 0, 3, -1.0f);
+    EXPECT_EQ(shorts.at(0, 0, 3), 0.0f);
+    EXPECT_THROW(Image(BitDepth::float32, 2, {0, 0, 1, 1}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace vd::testhost
