@@ -54,6 +54,9 @@ struct SavedLookNumberField {
     double SavedLook::*field;
 };
 inline constexpr std::size_t kSavedLookNumberFieldCount = 23;
+// The first 20 of them (intensity to borderSide) are also the names of the effect's number
+// parameters; the last three are the components of its border colour.
+inline constexpr std::size_t kSavedLookParamFieldCount = 20;
 const SavedLookNumberField* savedLookNumberFields();
 
 struct ParsedMyLooks {

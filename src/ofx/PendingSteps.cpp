@@ -4,15 +4,7 @@
 
 namespace vd {
 
-void refreshVisibility(OfxImageEffectHandle) {}
-void refreshSavedLooksMenu(OfxImageEffectHandle) {}
-void refreshStatusPanel(OfxImageEffectHandle) {}
-void refreshStatusIfStale(OfxImageEffectHandle) {}
 void startUpdateCheck(bool) {}
-
-OfxStatus instanceChanged(OfxImageEffectHandle, OfxPropertySetHandle) {
-    return kOfxStatOK;
-}
 
 // No render path yet: the host is told that the render failed.
 OfxStatus renderAction(OfxImageEffectHandle, OfxPropertySetHandle) {

@@ -1,5 +1,7 @@
 #include "update/UpdateState.h"
 
+#include <atomic>
+
 #include "mylooks/Json.h"
 #include "mylooks/Support.h"
 #include "platform/Platform.h"
@@ -10,6 +12,8 @@ namespace {
 
 // The state file is a few hundred bytes; anything much larger is not ours.
 constexpr std::uint64_t kMaxStateBytes = 65536;
+
+std::atomic<std::uint64_t> gStatusGeneration{0};
 
 std::int64_t toSeconds(double x) {
     if (!(x > -9.2e18 && x < 9.2e18)) {
@@ -100,6 +104,14 @@ UpdateNotice updateNoticeState() {
         notice.url = state->updateUrl;
     }
     return notice;
+}
+
+std::uint64_t statusGeneration() {
+    return gStatusGeneration.load(std::memory_order_acquire);
+}
+
+void advanceStatusGeneration() {
+    gStatusGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
 bool isNewerVersion(std::string_view a, std::string_view b) {

@@ -1,7 +1,8 @@
 // What the plug-in knows about newer versions: the update state file in the support
 // directory, and the notice the status panel shows from it.
 //
-// Owns: `UpdateState`, its file name and JSON layout, updateNoticeState, isNewerVersion.
+// Owns: `UpdateState`, its file name and JSON layout, updateNoticeState, isNewerVersion, and
+// the process-wide status generation that tells instances their notice may be stale.
 // Does not own: the background check that asks the maker's service and rewrites the file,
 // nor the panel's controls (the plug-in's instance-change handling).
 #pragma once
@@ -45,5 +46,10 @@ UpdateNotice updateNoticeState();
 // Compares the first three dot-separated numbers of two versions ("v" prefix allowed);
 // true when a is the greater.
 bool isNewerVersion(std::string_view a, std::string_view b);
+
+// A process-wide counter, 0 at load, moved after every update check so that each instance
+// refreshes its notice at its next stale check.
+std::uint64_t statusGeneration();
+void advanceStatusGeneration();
 
 }  // namespace vd

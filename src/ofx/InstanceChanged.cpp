@@ -1,0 +1,220 @@
+#include "ofx/InstanceChanged.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "looks/Catalogue.h"
+#include "mylooks/Json.h"
+#include "ofx/MyLooksCommands.h"
+#include "ofx/ParamTable.h"
+#include "ofx/PendingSteps.h"
+#include "ofx/Plugin.h"
+#include "ofx/Properties.h"
+#include "platform/Platform.h"
+#include "update/MakerSite.h"
+#include "update/UpdateState.h"
+
+namespace vd {
+
+namespace {
+
+// One status refresh at a time in the whole process; a refresh asked for meanwhile is
+// dropped and happens at the next stale check.
+std::atomic<OfxImageEffectHandle> gRefreshing{nullptr};
+
+double defaultOf(const char* name) {
+    const ParamSpec* spec = findParam(name);
+    return spec ? spec->defaultValue : 0.0;
+}
+
+bool isLookChoice(const char* name) {
+    for (int pack = 0; pack < packCount(); ++pack) {
+        if (packLutParam(pack) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void downloadUpdate() {
+    openPage(updateNoticeState().url);
+}
+
+// Runs a page-opening handler; whatever it throws stays here.
+template <class F>
+void swallowing(F&& f) {
+    try {
+        f();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+OfxImageEffectHandle refreshingInstance() {
+    return gRefreshing.load(std::memory_order_acquire);
+}
+
+void applyVisibilityRules(const ParamAccess& p) {
+    int pack = getIntParam(p, "footage").value_or(0);
+    if (pack < 0 || pack >= packCount()) {
+        pack = 0;
+    }
+    for (int i = 0; i < packCount(); ++i) {
+        setSecretIfChanged(p, packLutParam(i).c_str(), !(pack >= 1 && i == pack));
+    }
+    setSecretIfChanged(p, "moreLooksNote", !(pack >= 1 && lookOptionCount(pack) < 2));
+    setSecretIfChanged(p, "dlog2Note", !(pack == 4 || pack == 5));
+    setSecretIfChanged(p, "splitPosition", getIntParam(p, "splitScreen").value_or(0) == 0);
+}
+
+void refreshVisibility(OfxImageEffectHandle instance) {
+    EditGuard guard(instance);
+    if (guard.reentered()) {
+        return;
+    }
+    if (const auto p = paramAccess(instance)) {
+        applyVisibilityRules(*p);
+    }
+}
+
+void resetInstance(OfxImageEffectHandle instance) {
+    EditGuard guard(instance);
+    if (guard.reentered()) {
+        return;
+    }
+    const auto p = paramAccess(instance);
+    if (!p) {
+        return;
+    }
+    {
+        ParamEditBlock block(*p, "Reset");
+        // The look's numbers are the saved-look fields that name parameters; their defaults
+        // come from the parameter table.
+        for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
+            const char* name = savedLookNumberFields()[i].key;
+            setDoubleIfChanged(*p, name, defaultOf(name));
+        }
+        const ParamSpec* colour = findParam("borderColour");
+        setRgbIfChanged(*p, "borderColour",
+                        colour ? colour->defaultColour : std::array<double, 3>{0, 0, 0});
+        setIntIfChanged(*p, "beforeAfter", static_cast<int>(defaultOf("beforeAfter")));
+        setIntIfChanged(*p, "splitScreen", static_cast<int>(defaultOf("splitScreen")));
+        setDoubleIfChanged(*p, "splitPosition", defaultOf("splitPosition"));
+        setIntIfChanged(*p, "footage", static_cast<int>(defaultOf("footage")));
+    }
+    applyVisibilityRules(*p);
+}
+
+void openPage(const std::string& url) {
+    if (url.empty()) {
+        return;
+    }
+    swallowing([&] { platform::openUrl(url); });
+}
+
+void refreshStatusPanel(OfxImageEffectHandle instance) {
+    const HostSuites s = hostSuites();
+    if (!instance || !s.effect || !s.parameter) {
+        return;
+    }
+    OfxImageEffectHandle expected = nullptr;
+    if (!gRefreshing.compare_exchange_strong(expected, instance, std::memory_order_acq_rel)) {
+        return;
+    }
+    struct Release {
+        OfxImageEffectHandle instance;
+        ~Release() {
+            OfxImageEffectHandle mine = instance;
+            gRefreshing.compare_exchange_strong(mine, nullptr, std::memory_order_acq_rel);
+        }
+    } release{instance};
+
+    const std::uint64_t generation = statusGeneration();
+    const auto p = paramAccess(instance);
+    if (!p) {
+        return;
+    }
+    const UpdateNotice notice = updateNoticeState();
+    if (!notice.newer) {
+        setSecretIfChanged(*p, "updateNotice", true);
+        setSecretIfChanged(*p, "downloadUpdate", true);
+    } else {
+        setStringIfChanged(*p, "updateNotice", notice.message.c_str());
+        setSecretIfChanged(*p, "updateNotice", false);
+        setSecretIfChanged(*p, "downloadUpdate", false);
+    }
+    // A generation that moved meanwhile is left for the next stale check.
+    if (statusGeneration() == generation) {
+        setLastShownGeneration(instance, generation);
+    }
+}
+
+void refreshStatusIfStale(OfxImageEffectHandle instance) {
+    if (!instance) {
+        return;
+    }
+    const std::optional<std::uint64_t> shown = lastShownGeneration(instance);
+    const std::uint64_t current = statusGeneration();
+    if (shown ? *shown != current : current != 0) {
+        refreshStatusPanel(instance);
+    }
+}
+
+OfxStatus instanceChanged(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs) {
+    if (!inArgs) {
+        refreshSavedLooksMenu(instance);
+        refreshStatusIfStale(instance);
+        return kOfxStatOK;
+    }
+    const OfxPropertySuiteV1* props = hostSuites().property;
+    const std::optional<std::string> reason = getString(props, inArgs, kOfxPropChangeReason);
+    const std::optional<std::string> name = getString(props, inArgs, kOfxPropName);
+
+    if (reason == kOfxChangePluginEdited) {
+        // The plug-in's own writes come back here; they never run the name dispatch.
+        if (editedInstance() == instance || refreshingInstance() == instance) {
+            return kOfxStatOK;
+        }
+        refreshStatusIfStale(instance);
+        return kOfxStatOK;
+    }
+    if (!name) {
+        refreshSavedLooksMenu(instance);
+        refreshStatusIfStale(instance);
+        return kOfxStatOK;
+    }
+
+    const std::string& n = *name;
+    if (n == "reset") {
+        resetInstance(instance);
+        refreshSavedLooksMenu(instance);
+    } else if (n == "saveLook") {
+        saveLookCommand(instance);
+    } else if (n == "applyLook") {
+        applyLookCommand(instance);
+    } else if (n == "renameLook") {
+        renameLookCommand(instance);
+    } else if (n == "deleteLook") {
+        deleteLookCommand(instance);
+    } else if (n == "downloadUpdate") {
+        swallowing(downloadUpdate);
+    } else if (n == "help") {
+        swallowing([] { openPage(moreInfoPageUrl()); });
+    } else if (n == "sendFeedback") {
+        swallowing([] { openPage(supportPageUrl()); });
+    } else if (n == "splitScreen") {
+        refreshVisibility(instance);
+    } else if (n == "savedLooks") {
+        savedLookChosen(instance);
+    } else if (n == "footage" || isLookChoice(n.c_str())) {
+        refreshVisibility(instance);
+        refreshSavedLooksMenu(instance);
+    } else {
+        refreshSavedLooksMenu(instance);
+    }
+    refreshStatusIfStale(instance);
+    return kOfxStatOK;
+}
+
+}  // namespace vd

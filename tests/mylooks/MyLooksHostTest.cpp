@@ -1,0 +1,329 @@
+// My Looks end to end through the built plug-in: the four buttons, choosing an entry, the
+// saved-looks menu in both menu modes and on hosts without propSetStringN.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "HostFixture.h"
+#include "mylooks/Store.h"
+
+namespace vd::test {
+namespace {
+
+using testhost::Rgb;
+
+class MyLooks : public HostFixture {
+  protected:
+    MyLooksDocument stored() const {
+        MyLooksDocument doc;
+        ParsedMyLooks parsed = parseMyLooksText(readFile(myLooksFile()));
+        EXPECT_TRUE(parsed.ok);
+        doc.looks = parsed.looks;
+        return doc;
+    }
+    std::vector<std::string> storedNames() const {
+        std::vector<std::string> names;
+        for (const SavedLook& look : stored().looks) {
+            names.push_back(look.name);
+        }
+        return names;
+    }
+};
+
+// Every field of a look set to a value no default has.
+SavedLook distinctLook(const std::string& name) {
+    SavedLook look;
+    look.name = name;
+    look.pack = 3;
+    look.lut = 7;
+    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
+        look.*savedLookNumberFields()[i].field = 0.25 + static_cast<double>(i);
+    }
+    look.borderRed = 0.125;
+    look.borderGreen = 0.5;
+    look.borderBlue = 0.875;
+    return look;
+}
+
+TEST_F(MyLooks, SaveWithoutANameMakesMyLookNAndSelectsIt) {
+    Instance& fx = start();
+    EXPECT_EQ(menu(), std::vector<std::string>{"No saved looks"});
+    EXPECT_EQ(fx.pressButton("saveLook"), kOfxStatOK);
+    EXPECT_EQ(status(), "Saved My Look 1.");
+    EXPECT_EQ(fx.stringValue("lookName"), "My Look 1");
+    EXPECT_EQ(fx.intValue("savedLooks"), 0);
+    EXPECT_EQ(menu(), std::vector<std::string>{"My Look 1"});
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"My Look 1"});
+
+    // The field now holds the name, so a second save replaces the same look.
+    fx.setValue("exposure", 1.5);
+    fx.pressButton("saveLook");
+    EXPECT_EQ(status(), "Replaced My Look 1.");
+    ASSERT_EQ(stored().looks.size(), 1u);
+    EXPECT_EQ(stored().looks[0].exposure, 1.5);
+
+    // An empty field again: the next free number; a typed name is cleaned but left as typed.
+    fx.setValue("lookName", std::string("  "));
+    fx.pressButton("saveLook");
+    EXPECT_EQ(status(), "Saved My Look 2.");
+    fx.setValue("lookName", std::string("  Warm\t\tSunset "));
+    fx.pressButton("saveLook");
+    EXPECT_EQ(status(), "Saved Warm Sunset.");
+    EXPECT_EQ(fx.stringValue("lookName"), "  Warm\t\tSunset ");
+    EXPECT_EQ(fx.intValue("savedLooks"), 2);
+    EXPECT_EQ(menu(), (std::vector<std::string>{"My Look 1", "My Look 2", "Warm Sunset"}));
+
+    // Saving over the first one selects it again and keeps the order.
+    fx.setValue("lookName", std::string("My Look 1"));
+    fx.pressButton("saveLook");
+    EXPECT_EQ(status(), "Replaced My Look 1.");
+    EXPECT_EQ(fx.intValue("savedLooks"), 0);
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"My Look 1", "My Look 2", "Warm Sunset"}));
+    EXPECT_TRUE(host_->problems().empty());
+    EXPECT_EQ(readFile(path("debug.log")), "saved-looks menu: dynamic\n");
+}
+
+TEST_F(MyLooks, CaptureAndApplyCarryEveryField) {
+    Instance& fx = start();
+    const SavedLook wanted = distinctLook("Everything");
+    fx.setValue("footage", wanted.pack);
+    fx.setValue(packLutParam(wanted.pack), wanted.lut);
+    fx.setValue(packLutParam(4), 2);  // another pack's look is not part of it
+    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
+        fx.setValue(savedLookNumberFields()[i].key, wanted.*savedLookNumberFields()[i].field);
+    }
+    fx.setValue("borderColour", Rgb{wanted.borderRed, wanted.borderGreen, wanted.borderBlue});
+    fx.setValue("splitScreen", 1);
+    fx.setValue("lookName", wanted.name);
+    fx.pressButton("saveLook");
+    ASSERT_EQ(stored().looks.size(), 1u);
+    EXPECT_EQ(stored().looks[0], wanted);
+    host_.reset();
+
+    // A fresh instance at its defaults takes every field from the file.
+    Instance& other = start();
+    other.setValue("savedLooks", 0);
+    other.clearWrites();
+    EXPECT_EQ(other.pressButton("applyLook"), kOfxStatOK);
+    EXPECT_EQ(status(), "Applied Everything.");
+    EXPECT_EQ(other.intValue("footage"), wanted.pack);
+    EXPECT_EQ(other.intValue(packLutParam(wanted.pack)), wanted.lut);
+    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
+        EXPECT_EQ(other.doubleValue(savedLookNumberFields()[i].key),
+                  wanted.*savedLookNumberFields()[i].field)
+            << savedLookNumberFields()[i].key;
+    }
+    EXPECT_EQ(other.rgbValue("borderColour"),
+              (Rgb{wanted.borderRed, wanted.borderGreen, wanted.borderBlue}));
+    EXPECT_EQ(other.intValue("splitScreen"), 0);
+    EXPECT_EQ(secret(packLutParam(wanted.pack)), 0);  // the pack's controls show
+    const std::vector<std::string> history = other.editHistory();
+    EXPECT_NE(std::find(history.begin(), history.end(), "begin Apply Look"), history.end());
+    // Applying again changes nothing, so nothing is written.
+    other.clearWrites();
+    other.pressButton("applyLook");
+    for (const auto& w : other.writes()) {
+        EXPECT_EQ(w.param, "myLooksStatus") << w;
+    }
+    EXPECT_TRUE(host_->problems().empty());
+}
+
+TEST_F(MyLooks, ApplyTakesAPackOutsideTheCatalogueAsNoPack) {
+    SavedLook odd = distinctLook("Odd pack");
+    odd.pack = 99;
+    odd.lut = 4;
+    writeLooks({odd});
+    Instance& fx = start();
+    fx.setValue("footage", 2);
+    fx.pressButton("applyLook");
+    EXPECT_EQ(status(), "Applied Odd pack.");
+    EXPECT_EQ(fx.intValue("footage"), 0);
+    EXPECT_EQ(fx.intValue(packLutParam(0)), 4);
+
+    fx.setValue("savedLooks", 1);  // past the list
+    fx.pressButton("applyLook");
+    EXPECT_EQ(status(), "No look to apply.");
+}
+
+TEST_F(MyLooks, RenameAndItsRefusals) {
+    Instance& fx = start();
+    fx.setValue("lookName", std::string("   "));
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "No look to rename.");  // an invalid choice wins over an empty name
+
+    writeLooks(namedLooks(3));
+    fx.userEdit("savedLooks", 1);  // choosing copies the name into Look Name
+    EXPECT_EQ(fx.stringValue("lookName"), "Look 2");
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "Renamed to Look 2.");  // its own name is fine
+
+    fx.setValue("lookName", std::string(" \t "));
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "Type a name, then Rename.");
+    fx.setValue("lookName", std::string("Look 3"));
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "That name is already used.");
+    fx.setValue("lookName", std::string("  Cool\nBlue  "));
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "Renamed to Cool Blue.");
+    EXPECT_EQ(fx.intValue("savedLooks"), 1);
+    EXPECT_EQ(fx.stringValue("lookName"), "  Cool\nBlue  ");
+    EXPECT_EQ(menu(), (std::vector<std::string>{"Look 1", "Cool Blue", "Look 3"}));
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"Look 1", "Cool Blue", "Look 3"}));
+}
+
+TEST_F(MyLooks, DeleteMovesTheSelectionAndEmptiesTheMenu) {
+    writeLooks(namedLooks(3));
+    Instance& fx = start();
+    fx.userEdit("savedLooks", 2);
+    fx.pressButton("deleteLook");
+    EXPECT_EQ(status(), "Deleted Look 3.");
+    EXPECT_EQ(fx.intValue("savedLooks"), 1);
+    EXPECT_EQ(menu(), (std::vector<std::string>{"Look 1", "Look 2"}));
+    fx.pressButton("deleteLook");
+    fx.pressButton("deleteLook");
+    EXPECT_EQ(status(), "Deleted Look 1.");
+    EXPECT_EQ(fx.intValue("savedLooks"), 0);
+    EXPECT_EQ(menu(), std::vector<std::string>{"No saved looks"});
+    EXPECT_TRUE(stored().looks.empty());
+    fx.pressButton("deleteLook");
+    EXPECT_EQ(status(), "No look to delete.");
+}
+
+TEST_F(MyLooks, FixedPoolIsRelabelledInPlace) {
+    for (const bool withSetStringN : {true, false}) {
+        SCOPED_TRACE(withSetStringN ? "propSetStringN" : "no propSetStringN");
+        HostProfile profile;
+        profile.fixedChoiceOptions = true;
+        profile.propSetStringN = withSetStringN;
+        writeLooks(namedLooks(30));
+        Instance& fx = start(profile);
+        std::vector<std::string> expected;
+        for (int i = 1; i <= 30; ++i) {
+            expected.push_back("Look " + std::to_string(i));
+        }
+        EXPECT_EQ(menu(), expected);
+
+        fx.setValue("lookName", std::string("Extra"));
+        fx.pressButton("saveLook");
+        EXPECT_EQ(status(), "Saved Extra. The menu cannot show every saved look.");
+        EXPECT_EQ(menu(), expected);
+        EXPECT_EQ(fx.intValue("savedLooks"), 30);
+
+        writeLooks(namedLooks(1));
+        fx.userEdit("savedLooks", 0);
+        fx.pressButton("deleteLook");
+        EXPECT_EQ(status(), "Deleted Look 1.");
+        std::vector<std::string> empty(30, " ");
+        empty[0] = "No saved looks";
+        EXPECT_EQ(menu(), empty);
+        EXPECT_EQ(fx.intValue("savedLooks"), 0);
+
+        // Choosing a blank entry changes nothing.
+        fx.setValue("lookName", std::string("as typed"));
+        fx.clearWrites();
+        fx.userEdit("savedLooks", 5);
+        EXPECT_EQ(fx.stringValue("lookName"), "as typed");
+        EXPECT_TRUE(host_->problems().empty());
+        host_.reset();
+    }
+    // A pool exactly as long as the list reads back like options that follow it, so both
+    // mode lines appear.
+    EXPECT_EQ(readFile(path("debug.log")).rfind("saved-looks menu: fixed-pool\n", 0), 0u);
+}
+
+TEST_F(MyLooks, DynamicMenuShowsAtMost200Names) {
+    for (const bool withSetStringN : {true, false}) {
+        SCOPED_TRACE(withSetStringN ? "propSetStringN" : "no propSetStringN");
+        HostProfile profile;
+        profile.propSetStringN = withSetStringN;
+        writeLooks(namedLooks(200));
+        Instance& fx = start(profile);
+        EXPECT_EQ(menu().size(), 200u);
+        fx.setValue("lookName", std::string("One too many"));
+        fx.pressButton("saveLook");
+        EXPECT_EQ(status(), "Saved One too many. The menu cannot show every saved look.");
+        EXPECT_EQ(menu().size(), 200u);
+        EXPECT_EQ(menu().back(), "Look 200");
+        EXPECT_EQ(fx.intValue("savedLooks"), 200);
+        host_.reset();
+    }
+}
+
+TEST_F(MyLooks, NewerFileRefusesEveryCommandAndStaysUntouched) {
+    const std::string text = "{\"schema\": 2, \"looks\": [{\"name\": \"future\"}]}";
+    writeFile(myLooksFile(), text);
+    Instance& fx = start();
+    EXPECT_EQ(menu(), std::vector<std::string>{"No saved looks"});
+    for (const char* button : {"saveLook", "applyLook", "renameLook", "deleteLook"}) {
+        fx.setValue("myLooksStatus", std::string());
+        fx.setValue("lookName", std::string("name"));
+        EXPECT_EQ(fx.pressButton(button), kOfxStatOK);
+        EXPECT_EQ(status(), "My Looks is from a newer plugin.") << button;
+    }
+    EXPECT_EQ(readFile(myLooksFile()), text);
+}
+
+TEST_F(MyLooks, DamagedFileIsReportedOnceByTheMenuRefresh) {
+    writeFile(myLooksFile(), "{\"looks\": [");
+    Instance& fx = start();
+    EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
+    EXPECT_EQ(readFile(myLooksFile() + ".bak"), "{\"looks\": [");
+    EXPECT_EQ(menu(), std::vector<std::string>{"No saved looks"});
+    fx.clearWrites();
+    fx.userEdit("exposure", 1.0);  // the next refresh finds nothing to repair
+    EXPECT_TRUE(fx.writes().empty());
+
+    // A damaged file that cannot be moved aside: every command says so.
+    writeFile(myLooksFile(), "damaged");
+    ASSERT_EQ(::unlink((myLooksFile() + ".bak").c_str()), 0);
+    ASSERT_EQ(::mkdir((myLooksFile() + ".bak").c_str(), 0755), 0);
+    writeFile(myLooksFile() + ".bak/x", "x");
+    for (int i = 2; i <= 49; ++i) {
+        writeFile(myLooksFile() + ".bak" + std::to_string(i), "old");
+    }
+    for (const char* button : {"saveLook", "applyLook", "renameLook", "deleteLook"}) {
+        fx.setValue("myLooksStatus", std::string());
+        fx.pressButton(button);
+        EXPECT_EQ(status(), "Could not read My Looks.") << button;
+    }
+    EXPECT_EQ(readFile(myLooksFile()), "damaged");
+}
+
+TEST_F(MyLooks, FailedWritesSayCouldNotSave) {
+    writeLooks(namedLooks(2));
+    Instance& fx = start();
+    // The temporary file cannot be created, so no save can succeed.
+    ASSERT_EQ(::mkdir((myLooksFile() + ".tmp").c_str(), 0755), 0);
+    writeFile(myLooksFile() + ".tmp/x", "x");
+    const std::string before = readFile(myLooksFile());
+    fx.setValue("lookName", std::string("New"));
+    fx.pressButton("saveLook");
+    EXPECT_EQ(status(), "Could not save My Looks.");
+    fx.userEdit("savedLooks", 0);
+    fx.setValue("lookName", std::string("Renamed"));
+    fx.pressButton("renameLook");
+    EXPECT_EQ(status(), "Could not save My Looks.");
+    fx.pressButton("deleteLook");
+    EXPECT_EQ(status(), "Could not save My Looks.");
+    EXPECT_EQ(readFile(myLooksFile()), before);
+    EXPECT_EQ(menu(), (std::vector<std::string>{"Look 1", "Look 2"}));
+}
+
+TEST_F(MyLooks, TwoInstancesSavingInTurnKeepBothLooks) {
+    Instance& a = start();
+    Instance& b = another();
+    a.setValue("lookName", std::string("From A"));
+    b.setValue("lookName", std::string("From B"));
+    a.pressButton("saveLook");
+    b.pressButton("saveLook");
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"From A", "From B"}));
+    // The other instance's menu catches up at its next refresh.
+    a.userEdit("lookName", std::string("x"));
+    EXPECT_EQ(menu(), (std::vector<std::string>{"From A", "From B"}));
+}
+
+}  // namespace
+}  // namespace vd::test
