@@ -23,6 +23,8 @@ struct Registry {
     std::set<std::pair<HandleKind, const void*>> live;
     // Property sets of instance parameters, so property writes can be traced to a parameter.
     std::unordered_map<const PropertySet*, Param*> instanceParamProps;
+    // The effect behind each parameter-set handle.
+    std::unordered_map<const void*, Effect*> paramSets;
 };
 Registry& registry() {
     static Registry* r = new Registry;  // never destroyed: handles may outlive static teardown
@@ -135,16 +137,9 @@ Effect* HostAccess::effectOfParamSet(OfxParamSetHandle handle, const char* call)
         problem(std::string(call) + " with an unknown parameter set handle");
         return nullptr;
     }
-    // The parameter-set handle is the address of the effect's paramSetProps member.
-    auto* props = reinterpret_cast<PropertySet*>(handle);
     std::lock_guard lock(registry().mutex);
-    for (const auto& [kind, object] : registry().live) {
-        if (kind == HandleKind::effect &&
-            &static_cast<const Effect*>(object)->paramSetProps == props) {
-            return const_cast<Effect*>(static_cast<const Effect*>(object));
-        }
-    }
-    return nullptr;
+    auto it = registry().paramSets.find(handle);
+    return it == registry().paramSets.end() ? nullptr : it->second;
 }
 
 Param* HostAccess::param(OfxParamHandle handle, const char* call) {
@@ -394,12 +389,15 @@ Effect::Effect(TestHost& host, std::string context, bool instance)
     : host_(host), context_(std::move(context)), instance_(instance) {
     registerHandle(HandleKind::effect, this);
     registerHandle(HandleKind::paramSet, &paramSetProps);
+    std::lock_guard lock(registry().mutex);
+    registry().paramSets[&paramSetProps] = this;
 }
 
 Effect::~Effect() {
     std::lock_guard lock(registry().mutex);
     registry().live.erase({HandleKind::effect, this});
     registry().live.erase({HandleKind::paramSet, &paramSetProps});
+    registry().paramSets.erase(&paramSetProps);
     for (const auto& param : params_) {
         registry().live.erase({HandleKind::param, param.get()});
         registry().instanceParamProps.erase(&param->props);

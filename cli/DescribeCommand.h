@@ -1,0 +1,15 @@
+// "huebench describe": loads a plug-in bundle through the test host and prints it as a host
+// sees it: the plug-in record, the describe properties, the contexts with their clips, and every
+// parameter in page order.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace vd::cli {
+
+// Prints the description of the bundle to out. Returns 0, or 1 after writing the reason to
+// err when the bundle cannot be loaded or described.
+int describeBundle(const std::string& bundleDir, std::ostream& out, std::ostream& err);
+
+}  // namespace vd::cli
