@@ -7,8 +7,13 @@
 
 namespace vd {
 
-void downsampleQuarter(const float* in, int inW, int inH, int channels, float* out, int outW,
-                       int outH) {
+namespace {
+
+// The 8 x 8 reduction; rowSource(y, thread) gives input row y (possibly transformed into
+// that thread's scratch).
+template <class RowSource>
+void reduceQuarter(RowSource rowSource, int inW, int inH, int channels, float* out, int outW,
+                   int outH) {
     std::array<float, 8> w{};
     float axisSum = 0.0f;
     for (int d = -2; d <= 5; ++d) {
@@ -19,8 +24,8 @@ void downsampleQuarter(const float* in, int inW, int inH, int channels, float* o
     const std::size_t rowFloats = static_cast<std::size_t>(outW) * channels;
     // Horizontal reduction of every input row, then vertical reduction of the columns.
     std::vector<float> tmp(static_cast<std::size_t>(inH) * rowFloats);
-    forEachRow(inH, [&](int y) {
-        const float* src = in + static_cast<std::size_t>(y) * inW * channels;
+    forEachRowIndexed(inH, [&](int y, int thread) {
+        const float* src = rowSource(y, thread);
         float* dst = tmp.data() + static_cast<std::size_t>(y) * rowFloats;
         for (int bx = 0; bx < outW; ++bx) {
             for (int c = 0; c < channels; ++c) {
@@ -47,6 +52,31 @@ void downsampleQuarter(const float* in, int inW, int inH, int channels, float* o
             dst[i] *= norm;
         }
     });
+}
+
+}  // namespace
+
+void downsampleQuarter(const float* in, int inW, int inH, int channels, float* out, int outW,
+                       int outH) {
+    const std::size_t stride = static_cast<std::size_t>(inW) * channels;
+    reduceQuarter([in, stride](int y, int) { return in + static_cast<std::size_t>(y) * stride; },
+                  inW, inH, channels, out, outW, outH);
+}
+
+void extractBloomLevel(const float* rgb, int inW, int inH, float threshold, float* out, int outW,
+                       int outH) {
+    const std::size_t stride = static_cast<std::size_t>(inW) * 3;
+    std::vector<float> scratch(static_cast<std::size_t>(helperThreads(inH)) * stride);
+    reduceQuarter(
+        [&](int y, int thread) {
+            const float* src = rgb + static_cast<std::size_t>(y) * stride;
+            float* row = scratch.data() + static_cast<std::size_t>(thread) * stride;
+            for (int x = 0; x < inW; ++x) {
+                bloomExtract(src + 3 * x, threshold, row + 3 * x);
+            }
+            return static_cast<const float*>(row);
+        },
+        inW, inH, 3, out, outW, outH);
 }
 
 std::vector<float> blurWeights(int radius, int cap) {

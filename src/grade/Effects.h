@@ -19,6 +19,24 @@ namespace vd {
 void downsampleQuarter(const float* in, int inW, int inH, int channels, float* out, int outW,
                        int outH);
 
+// The first bloom level: the same reduction of an RGB picture, each tap taken as
+// bloomCover(luma, threshold) x displayToLinear(colour) (0 where the cover is 0).
+void extractBloomLevel(const float* rgb, int inW, int inH, float threshold, float* out, int outW,
+                       int outH);
+
+// What one pixel contributes to the first bloom level.
+inline void bloomExtract(const float* rgb, float threshold, float* out) {
+    const float cover =
+        bloomCover(0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2], threshold);
+    if (cover > 0.0f) {
+        out[0] = cover * powUp(rgb[0]);
+        out[1] = cover * powUp(rgb[1]);
+        out[2] = cover * powUp(rgb[2]);
+    } else {
+        out[0] = out[1] = out[2] = 0.0f;
+    }
+}
+
 // Normalised Gaussian weights for a blur of the given radius: k = min(radius, cap),
 // sigma = max(k / 3.2, 1.6), 2k + 1 weights summing to 1.
 std::vector<float> blurWeights(int radius, int cap);

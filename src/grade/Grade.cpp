@@ -204,46 +204,145 @@ inline void applyBloomComposite(const GradeContext& c, const RowEffects& e, int 
 
 // ---- Rows -------------------------------------------------------------------------------
 
-template <PassMode Mode>
-void gradeRow(GradeContext& c, int y) {
+// One source row as floats: pixel x starts at pixels + (x - base) x comps, for x in
+// [from, to); pixels is null where the row has no source pixels.
+struct SourceRow {
+    const float* pixels = nullptr;
+    int base = 0;
+    int from = 0;
+    int to = 0;
+    int comps = 4;
+};
+
+// Reads row y of the source over the pass's columns, converting integer depths into
+// `scratch` (room for the pass width x 4 floats).
+SourceRow sourceRow(const GradeContext& c, int y, float* scratch) {
+    SourceRow row;
     const ImageView* src = c.src;
-    const float* srcRow = nullptr;
-    int srcX1 = 0, srcX2 = 0, srcComps = 0;
-    if (src != nullptr && y >= src->y1 && y < src->y2) {
-        srcRow = reinterpret_cast<const float*>(imageRow(*src, y));
-        srcX1 = src->x1;
-        srcX2 = src->x2;
-        srcComps = src->components;
+    if (src == nullptr || y < src->y1 || y >= src->y2) {
+        return row;
     }
+    const int from = std::max(c.x1, src->x1);
+    const int to = std::min(c.x2, src->x2);
+    if (from >= to) {
+        return row;
+    }
+    row.comps = src->components;
+    row.from = from;
+    row.to = to;
+    const unsigned char* bytes = imageRow(*src, y);
+    if (src->depth == kDepthFloat) {
+        row.pixels = reinterpret_cast<const float*>(bytes);
+        row.base = src->x1;
+        return row;
+    }
+    const int count = (to - from) * row.comps;
+    const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(from - src->x1) * row.comps;
+    if (src->depth == kDepthByte) {
+        const unsigned char* p = bytes + first;
+        for (int i = 0; i < count; ++i) {
+            scratch[i] = static_cast<float>(p[i]) / 255.0f;
+        }
+    } else {
+        const unsigned char* p = bytes + 2 * first;
+        for (int i = 0; i < count; ++i) {
+            uint16_t v;
+            std::memcpy(&v, p + 2 * i, sizeof v);
+            scratch[i] = static_cast<float>(v) / 65535.0f;
+        }
+    }
+    row.pixels = scratch;
+    row.base = from;
+    return row;
+}
+
+// Writes finished float pixels of columns [x1, x2) into an integer destination row:
+// non-finite values become 0, the rest are clamped to [0, 1] and rounded.
+void storeRow(const ImageView& dst, int y, int x1, int x2, const float* in) {
+    const int count = (x2 - x1) * dst.components;
+    const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(x1 - dst.x1) * dst.components;
+    unsigned char* bytes = imageRow(dst, y);
+    if (dst.depth == kDepthByte) {
+        unsigned char* p = bytes + first;
+        for (int i = 0; i < count; ++i) {
+            p[i] = static_cast<unsigned char>(clampf(in[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        }
+    } else {
+        unsigned char* p = bytes + 2 * first;
+        for (int i = 0; i < count; ++i) {
+            const auto v = static_cast<uint16_t>(clampf(in[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
+            std::memcpy(p + 2 * i, &v, sizeof v);
+        }
+    }
+}
+
+// A row of an RGB cache buffer over an effect region: pixel x at pixels + 3 (x - x1).
+struct CacheRow {
+    float* pixels = nullptr;
+    int x1 = 0;
+    int x2 = 0;
+    bool has(int x) const { return pixels != nullptr && x >= x1 && x < x2; }
+    float* at(int x) const { return pixels + 3 * static_cast<std::ptrdiff_t>(x - x1); }
+};
+
+CacheRow cacheRow(std::vector<float>& buffer, const EffectRegion& region, int y) {
+    CacheRow row;
+    if (!buffer.empty() && y >= region.y1 && y < region.y1 + region.h) {
+        row.pixels = buffer.data() + static_cast<std::size_t>(y - region.y1) * region.w * 3;
+        row.x1 = region.x1;
+        row.x2 = region.x1 + region.w;
+    }
+    return row;
+}
+
+template <PassMode Mode>
+void gradeRow(GradeContext& c, int y, float* scratch) {
+    const SourceRow src = sourceRow(c, y, scratch);
     const RowEffects e = rowEffects(c, y, Mode);
     const bool premultiply = c.has(kPremultiply);
     const bool beforeAfter = c.has(kDoBeforeAfter);
+    const bool grain = c.has(kDoGrain);
+    const bool finish = (c.flags & (kDoVignette | kDoBorder | kDoSplit)) != 0;
+
+    // Colours that an earlier pass already computed for this row: after saturation (the
+    // mask pass) and after halation (the bloom-source pass).
+    CacheRow graded;
+    CacheRow glowing;
+    if constexpr (Mode != PassMode::haloMask) {
+        graded = cacheRow(c.maskColour, c.maskRegion, y);
+    }
+    if constexpr (Mode == PassMode::final) {
+        glowing = cacheRow(c.bloomColour, c.bloomRegion, y);
+    }
 
     float* out = nullptr;
+    float* coverOut = nullptr;
     int dstComps = 0;
+    bool integerDst = false;
     if constexpr (Mode == PassMode::final) {
         const ImageView& dst = *c.dst;
         dstComps = dst.components;
-        out = reinterpret_cast<float*>(imageRow(dst, y)) +
-              static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
+        integerDst = dst.depth != kDepthFloat;
+        out = integerDst ? scratch + static_cast<std::ptrdiff_t>(c.x2 - c.x1) * 4
+                         : reinterpret_cast<float*>(imageRow(dst, y)) +
+                               static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
     } else if constexpr (Mode == PassMode::haloMask) {
-        out = c.mask.data() + static_cast<std::size_t>(y - c.maskRegion.y1) * c.maskRegion.w +
-              (c.x1 - c.maskRegion.x1);
+        coverOut = c.mask.data() + static_cast<std::size_t>(y - c.maskRegion.y1) * c.maskRegion.w +
+                   (c.x1 - c.maskRegion.x1);
+        out = cacheRow(c.maskColour, c.maskRegion, y).at(c.x1);
     } else {
-        out = c.bloomSource.data() +
-              (static_cast<std::size_t>(y - c.bloomRegion.y1) * c.bloomRegion.w +
-               static_cast<std::size_t>(c.x1 - c.bloomRegion.x1)) *
-                  3;
+        out = cacheRow(c.bloomColour, c.bloomRegion, y).at(c.x1);
     }
+    float* const rowOut = out;
 
     for (int x = c.x1; x < c.x2; ++x) {
         float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
-        if (srcRow != nullptr && x >= srcX1 && x < srcX2) {
-            const float* p = srcRow + static_cast<std::ptrdiff_t>(x - srcX1) * srcComps;
+        if (x >= src.from && x < src.to) {
+            const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
             r = p[0];
             g = p[1];
             b = p[2];
-            if (srcComps == 4) {
+            if (src.comps == 4) {
                 a = p[3];
             }
         }
@@ -259,9 +358,10 @@ void gradeRow(GradeContext& c, int y) {
                         out[k] = 0.0f;
                     }
                     out += dstComps;
-                } else if constexpr (Mode == PassMode::haloMask) {
-                    *out++ = 0.0f;
                 } else {
+                    if constexpr (Mode == PassMode::haloMask) {
+                        *coverOut++ = 0.0f;
+                    }
                     out[0] = out[1] = out[2] = 0.0f;
                     out += 3;
                 }
@@ -270,54 +370,68 @@ void gradeRow(GradeContext& c, int y) {
         }
         const float beforeR = r, beforeG = g, beforeB = b;
         if (!beforeAfter) {
-            gradeToSaturation(c, r, g, b);
-            if constexpr (Mode == PassMode::haloMask) {
-                *out++ = haloCover(r, g, b);
-                continue;
-            }
-            if (c.has(kDoGrain)) {
-                applyGrain(c, x, y, r, g, b);
-            }
-            if (e.halo) {
-                applyHaloComposite(c, e, x, r, g, b);
-            }
-            if constexpr (Mode == PassMode::bloomSource) {
-                // Stored as what the level-0 extraction sums: cover x display-to-linear.
-                const float cover = bloomCover(displayLuma(r, g, b), c.bloomThreshold);
-                if (cover > 0.0f) {
-                    out[0] = cover * powUp(r);
-                    out[1] = cover * powUp(g);
-                    out[2] = cover * powUp(b);
+            if (glowing.has(x)) {
+                const float* p = glowing.at(x);
+                r = p[0];
+                g = p[1];
+                b = p[2];
+            } else {
+                if (graded.has(x)) {
+                    const float* p = graded.at(x);
+                    r = p[0];
+                    g = p[1];
+                    b = p[2];
                 } else {
-                    out[0] = out[1] = out[2] = 0.0f;
+                    gradeToSaturation(c, r, g, b);
                 }
-                out += 3;
-                continue;
+                if constexpr (Mode == PassMode::haloMask) {
+                    *coverOut++ = haloCover(r, g, b);
+                    out[0] = r;
+                    out[1] = g;
+                    out[2] = b;
+                    out += 3;
+                    continue;
+                }
+                if (grain) {
+                    applyGrain(c, x, y, r, g, b);
+                }
+                if (e.halo) {
+                    applyHaloComposite(c, e, x, r, g, b);
+                }
+                if constexpr (Mode == PassMode::bloomSource) {
+                    out[0] = r;
+                    out[1] = g;
+                    out[2] = b;
+                    out += 3;
+                    continue;
+                }
             }
             if (e.bloom) {
                 applyBloomComposite(c, e, x, r, g, b);
             }
-            if (c.has(kDoVignette)) {
-                const float s =
-                    vignetteScale(x, y, c.rod, c.vignetteAmount, c.vignetteSize, c.vignetteFeather);
-                const float dither = vignetteDither(x, y, c.frame);
-                r = r * s + dither;
-                g = g * s + dither;
-                b = b * s + dither;
-            }
-            if (c.has(kDoBorder) && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
-                r = c.borderColour[0];
-                g = c.borderColour[1];
-                b = c.borderColour[2];
-            }
-            if (c.has(kDoSplit)) {
-                const int side = splitSide(x, c.splitX, c.splitHalf);
-                if (side == 0) {
-                    r = g = b = 1.0f;
-                } else if (side < 0) {
-                    r = beforeR;
-                    g = beforeG;
-                    b = beforeB;
+            if (finish) {
+                if (c.has(kDoVignette)) {
+                    const float s = vignetteScale(x, y, c.rod, c.vignetteAmount, c.vignetteSize,
+                                                  c.vignetteFeather);
+                    const float dither = vignetteDither(x, y, c.frame);
+                    r = r * s + dither;
+                    g = g * s + dither;
+                    b = b * s + dither;
+                }
+                if (c.has(kDoBorder) && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
+                    r = c.borderColour[0];
+                    g = c.borderColour[1];
+                    b = c.borderColour[2];
+                }
+                if (c.has(kDoSplit)) {
+                    const int side = splitSide(x, c.splitX, c.splitHalf);
+                    if (side == 0) {
+                        r = g = b = 1.0f;
+                    } else if (side < 0) {
+                        r = beforeR;
+                        g = beforeG;
+                        b = beforeB;
+                    }
                 }
             }
         }
@@ -336,6 +450,11 @@ void gradeRow(GradeContext& c, int y) {
             out += dstComps;
         }
     }
+    if constexpr (Mode == PassMode::final) {
+        if (integerDst) {
+            storeRow(*c.dst, y, c.x1, c.x2, rowOut);
+        }
+    }
 }
 
 // Threads of a pass, as the settings and the region's size ask.
@@ -350,7 +469,8 @@ int passThreads(const GradeSettings& s, PassMode mode, int rows, int64_t pixels)
     return std::max(1, std::min({t, rows, 32}));
 }
 
-void runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+// Runs one pass over the rectangle. False when its row scratch cannot be had.
+bool runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     c.mode = mode;
     c.x1 = x1;
     c.y1 = y1;
@@ -358,8 +478,19 @@ void runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2,
     c.y2 = y2;
     const int rows = y2 - y1;
     const int64_t pixels = int64_t{x2 - x1} * rows;
+    const int n = passThreads(*c.settings, mode, rows, pixels);
+    // Each band converts a source row and a destination row: 4 floats per pixel each.
+    const auto perBand = checkedBufferFloats(x2 - x1, 8, 1);
+    const auto total =
+        perBand ? checkedBufferFloats(static_cast<int64_t>(*perBand), n, 1) : std::nullopt;
+    if (!total) {
+        return false;
+    }
+    c.scratchPerBand = *perBand;
+    c.rowScratch.assign(*total, 0.0f);
     GradePass pass{&c, mode};
-    runRows(*c.settings, passThreads(*c.settings, mode, rows, pixels), pass);
+    runRows(*c.settings, n, pass);
+    return true;
 }
 
 // Builds the halation mask, its quarter-resolution copy and the blur. False when the
@@ -371,16 +502,17 @@ bool prepareHalation(GradeContext& c, const PixelRect& window) {
     const int32_t reach = effectReach(c).mask;
     const PixelRect srcBounds = c.src != nullptr ? imageBounds(*c.src) : PixelRect{};
     const auto region =
-        effectRegion(window, reach, c.src != nullptr ? &srcBounds : nullptr, kMaskAlign,
+        effectRegion(window, reach, c.src != nullptr ? &srcBounds : nullptr, kRegionAlign,
                      static_cast<int32_t>(c.rod.x1), static_cast<int32_t>(c.rod.y1));
     if (!region) {
         return false;
     }
     const auto maskFloats = checkedBufferFloats(region->w, region->h, 1);
+    const auto colourFloats = checkedBufferFloats(region->w, region->h, 3);
     const int32_t bw = quarterSize(region->w);
     const int32_t bh = quarterSize(region->h);
     const auto smallFloats = checkedBufferFloats(bw, bh, 1);
-    if (!maskFloats || !smallFloats) {
+    if (!maskFloats || !colourFloats || !smallFloats) {
         return false;
     }
     c.maskRegion = *region;
@@ -388,8 +520,11 @@ bool prepareHalation(GradeContext& c, const PixelRect& window) {
     c.blurH = bh;
     c.blurRadius = haloBlurRadius(c.haloRadiusPx);
     c.mask.assign(*maskFloats, 0.0f);
-    runPass(c, PassMode::haloMask, region->x1, region->y1, region->x1 + region->w,
-            region->y1 + region->h);
+    c.maskColour.assign(*colourFloats, 0.0f);
+    if (!runPass(c, PassMode::haloMask, region->x1, region->y1, region->x1 + region->w,
+                 region->y1 + region->h)) {
+        return false;
+    }
     std::vector<float> small(*smallFloats);
     downsampleQuarter(c.mask.data(), region->w, region->h, 1, small.data(), bw, bh);
     blurSeparable(small.data(), bw, bh, 1, c.blurRadius, 48);
@@ -402,16 +537,16 @@ bool prepareBloom(GradeContext& c, const PixelRect& window) {
     const PixelRect srcBounds = c.src != nullptr ? imageBounds(*c.src) : PixelRect{};
     const auto region =
         effectRegion(window, effectReach(c).bloom, c.src != nullptr ? &srcBounds : nullptr,
-                     kBloomAlign, static_cast<int32_t>(c.rod.x1), static_cast<int32_t>(c.rod.y1));
+                     kRegionAlign, static_cast<int32_t>(c.rod.x1), static_cast<int32_t>(c.rod.y1));
     if (!region) {
         return false;
     }
     const int32_t w0 = quarterSize(region->w), h0 = quarterSize(region->h);
     const int32_t w1 = quarterSize(w0), h1 = quarterSize(h0);
-    const auto sourceFloats = checkedBufferFloats(region->w, region->h, 3);
+    const auto colourFloats = checkedBufferFloats(region->w, region->h, 3);
     const auto level0Floats = checkedBufferFloats(w0, h0, 3);
     const auto level1Floats = checkedBufferFloats(w1, h1, 3);
-    if (!sourceFloats || !level0Floats || !level1Floats) {
+    if (!colourFloats || !level0Floats || !level1Floats) {
         return false;
     }
     c.bloomRegion = *region;
@@ -421,80 +556,26 @@ bool prepareBloom(GradeContext& c, const PixelRect& window) {
     c.bloom1H = h1;
     c.bloomRad0 = bloomBlurRadius0(c.bloomRadiusPx);
     c.bloomRad1 = bloomBlurRadius1(c.bloomRadiusPx);
-    c.bloomSource.assign(*sourceFloats, 0.0f);
-    runPass(c, PassMode::bloomSource, region->x1, region->y1, region->x1 + region->w,
-            region->y1 + region->h);
+    c.bloomColour.assign(*colourFloats, 0.0f);
+    if (!runPass(c, PassMode::bloomSource, region->x1, region->y1, region->x1 + region->w,
+                 region->y1 + region->h)) {
+        return false;
+    }
+    // The final pass takes every window pixel from the bloom colours: the halation
+    // buffers have done their work.
+    std::vector<float>().swap(c.maskColour);
+    std::vector<float>().swap(c.mask);
+    std::vector<float>().swap(c.small);
     std::vector<float> level0(*level0Floats);
     std::vector<float> level1(*level1Floats);
-    downsampleQuarter(c.bloomSource.data(), region->w, region->h, 3, level0.data(), w0, h0);
-    std::vector<float>().swap(c.bloomSource);  // no longer needed: keep the peak down
+    extractBloomLevel(c.bloomColour.data(), region->w, region->h, c.bloomThreshold, level0.data(),
+                      w0, h0);
     downsampleQuarter(level0.data(), w0, h0, 3, level1.data(), w1, h1);
     blurSeparable(level0.data(), w0, h0, 3, c.bloomRad0, 40);
     blurSeparable(level1.data(), w1, h1, 3, c.bloomRad1, 40);
     c.level0 = std::move(level0);
     c.level1 = std::move(level1);
     return true;
-}
-
-// ---- Depth conversion -------------------------------------------------------------------
-
-struct FloatImage {
-    std::vector<float> pixels;
-    ImageView view;
-};
-
-// A zero-filled float image over `rect` (at least one pixel of storage, so the view is
-// usable even when the rectangle is empty). False when it would be too large.
-bool makeFloatImage(FloatImage& img, const PixelRect& rect, int components) {
-    const int64_t w = std::max<int64_t>(int64_t{rect.x2} - rect.x1, 0);
-    const int64_t h = std::max<int64_t>(int64_t{rect.y2} - rect.y1, 0);
-    const auto floats =
-        checkedBufferFloats(std::max<int64_t>(w, 1), std::max<int64_t>(h, 1), components);
-    const auto rowFloats = checkedBufferFloats(std::max<int64_t>(w, 1), 1, components);
-    if (!floats || !rowFloats || *rowFloats * sizeof(float) > 0x7fffffffu) {
-        return false;
-    }
-    img.pixels.assign(*floats, 0.0f);
-    img.view.data = img.pixels.data();
-    img.view.rowBytes = static_cast<int32_t>(*rowFloats * sizeof(float));
-    img.view.x1 = rect.x1;
-    img.view.y1 = rect.y1;
-    img.view.x2 = rect.x1 + static_cast<int32_t>(w);
-    img.view.y2 = rect.y1 + static_cast<int32_t>(h);
-    img.view.components = components;
-    img.view.depth = kDepthFloat;
-    return true;
-}
-
-inline float readComponent(const unsigned char* p, int depth, int index) {
-    switch (depth) {
-        case kDepthByte:
-            return static_cast<float>(p[index]) / 255.0f;
-        case kDepthShort: {
-            uint16_t v;
-            std::memcpy(&v, p + 2 * index, sizeof v);
-            return static_cast<float>(v) / 65535.0f;
-        }
-        default: {
-            float v;
-            std::memcpy(&v, p + 4 * index, sizeof v);
-            return v;
-        }
-    }
-}
-
-inline void writeComponent(unsigned char* p, int depth, int index, float v) {
-    if (depth == kDepthFloat) {
-        std::memcpy(p + 4 * index, &v, sizeof v);
-        return;
-    }
-    v = clampf(v, 0.0f, 1.0f);  // NaN becomes 0
-    if (depth == kDepthShort) {
-        const uint16_t q = static_cast<uint16_t>(v * 65535.0f + 0.5f);
-        std::memcpy(p + 2 * index, &q, sizeof q);
-    } else {
-        p[index] = static_cast<unsigned char>(v * 255.0f + 0.5f);
-    }
 }
 
 }  // namespace
@@ -504,22 +585,24 @@ inline void writeComponent(unsigned char* p, int depth, int index, float v) {
 void gradeRows(void* passArg, int threadIndex, int threadCount) {
     const GradePass& pass = *static_cast<const GradePass*>(passArg);
     GradeContext& c = *pass.context;
-    if (threadCount < 1 || threadIndex < 0 || threadIndex >= threadCount) {
+    if (threadCount < 1 || threadIndex < 0 || threadIndex >= threadCount ||
+        static_cast<std::size_t>(threadIndex + 1) * c.scratchPerBand > c.rowScratch.size()) {
         return;
     }
     const int64_t rows = int64_t{c.y2} - c.y1;
     const int64_t first = c.y1 + threadIndex * rows / threadCount;
     const int64_t last = c.y1 + (threadIndex + 1) * rows / threadCount;
+    float* scratch = c.rowScratch.data() + static_cast<std::size_t>(threadIndex) * c.scratchPerBand;
     for (int64_t y = first; y < last; ++y) {
         switch (pass.mode) {
             case PassMode::haloMask:
-                gradeRow<PassMode::haloMask>(c, static_cast<int>(y));
+                gradeRow<PassMode::haloMask>(c, static_cast<int>(y), scratch);
                 break;
             case PassMode::bloomSource:
-                gradeRow<PassMode::bloomSource>(c, static_cast<int>(y));
+                gradeRow<PassMode::bloomSource>(c, static_cast<int>(y), scratch);
                 break;
             case PassMode::final:
-                gradeRow<PassMode::final>(c, static_cast<int>(y));
+                gradeRow<PassMode::final>(c, static_cast<int>(y), scratch);
                 break;
         }
     }
@@ -545,26 +628,45 @@ bool usableImage(const ImageView& v, bool checkDepth) {
     return !checkDepth || bytesPerComponent(v.depth) != 0;
 }
 
+namespace {
+
+// The engine entry shared by every depth: integer rows are converted as each band reads
+// and writes them, so no scratch copy of either image is made.
+bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& window,
+                   const PixelRect& frameRect, const GradeSettings& settings) {
+    const PixelRect rod = rectEmpty(frameRect) ? imageBounds(dst) : frameRect;
+    const PixelRect clipped = rectIntersect(window, imageBounds(dst));
+    if (rectEmpty(clipped)) {
+        return true;
+    }
+    GradeContext c = deriveGradeContext(settings, src, dst, rod, clipped);
+    if (c.has(kDoHalo) && !prepareHalation(c, clipped)) {
+        return false;
+    }
+    if (c.has(kDoBloom) && !prepareBloom(c, clipped)) {
+        return false;
+    }
+    return runPass(c, PassMode::final, clipped.x1, clipped.y1, clipped.x2, clipped.y2);
+}
+
+}  // namespace
+
 bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& window,
                 const PixelRect& frameRect, const GradeSettings& settings) {
     try {
         if (!usableImage(dst, false) || (src != nullptr && !usableImage(*src, false))) {
             return false;
         }
-        const PixelRect rod = rectEmpty(frameRect) ? imageBounds(dst) : frameRect;
-        const PixelRect clipped = rectIntersect(window, imageBounds(dst));
-        if (rectEmpty(clipped)) {
-            return true;
+        // Float images: the depth fields are not consulted.
+        ImageView dstFloat = dst;
+        dstFloat.depth = kDepthFloat;
+        ImageView srcFloat;
+        if (src != nullptr) {
+            srcFloat = *src;
+            srcFloat.depth = kDepthFloat;
         }
-        GradeContext c = deriveGradeContext(settings, src, dst, rod, clipped);
-        if (c.has(kDoHalo) && !prepareHalation(c, clipped)) {
-            return false;
-        }
-        if (c.has(kDoBloom) && !prepareBloom(c, clipped)) {
-            return false;
-        }
-        runPass(c, PassMode::final, clipped.x1, clipped.y1, clipped.x2, clipped.y2);
-        return true;
+        return gradeAnyDepth(src != nullptr ? &srcFloat : nullptr, dstFloat, window, frameRect,
+                             settings);
     } catch (...) {
         // Only buffer allocation can throw here, before anything is written.
         return false;
@@ -577,71 +679,7 @@ bool renderCpu(const ImageView* src, const ImageView& dst, const PixelRect& wind
         if (!usableImage(dst, true) || (src != nullptr && !usableImage(*src, true))) {
             return false;
         }
-        if (dst.depth == kDepthFloat && (src == nullptr || src->depth == kDepthFloat)) {
-            return gradeImage(src, dst, window, frameRect, settings);
-        }
-        const PixelRect clipped = rectIntersect(window, imageBounds(dst));
-        if (rectEmpty(clipped)) {
-            return true;
-        }
-        // The scratch destination covers only the window, so the frame rectangle must be
-        // settled against the real destination here.
-        const PixelRect rod = rectEmpty(frameRect) ? imageBounds(dst) : frameRect;
-
-        FloatImage floatSrc;
-        if (src != nullptr) {
-            // Halation and bloom read the source around the window: convert all of it
-            // that they reach, keeping the source's own bounds so that pixels outside it
-            // read black with alpha 1 exactly as in a float render.
-            const GradeContext probe = deriveGradeContext(settings, src, dst, rod, clipped);
-            const int32_t reach = effectReach(probe).source;
-            const auto grown = effectRegion(clipped, reach, nullptr);
-            if (!grown) {
-                return false;
-            }
-            const PixelRect grownRect{grown->x1, grown->y1, grown->x1 + grown->w,
-                                      grown->y1 + grown->h};
-            PixelRect region = rectIntersect(grownRect, imageBounds(*src));
-            if (rectEmpty(region)) {
-                region = {clipped.x1, clipped.y1, clipped.x1, clipped.y1};
-            }
-            if (!makeFloatImage(floatSrc, region, src->components)) {
-                return false;
-            }
-            const int comps = src->components;
-            const int width = region.x2 - region.x1;
-            forEachRow(region.y2 - region.y1, [&](int row) {
-                const int y = region.y1 + row;
-                const unsigned char* in =
-                    imageRow(*src, y) + static_cast<std::ptrdiff_t>(region.x1 - src->x1) * comps *
-                                            bytesPerComponent(src->depth);
-                float* out = reinterpret_cast<float*>(imageRow(floatSrc.view, y));
-                for (int i = 0; i < width * comps; ++i) {
-                    out[i] = readComponent(in, src->depth, i);
-                }
-            });
-        }
-        FloatImage floatDst;
-        if (!makeFloatImage(floatDst, clipped, dst.components)) {
-            return false;
-        }
-        if (!gradeImage(src != nullptr ? &floatSrc.view : nullptr, floatDst.view, clipped, rod,
-                        settings)) {
-            return false;
-        }
-        const int comps = dst.components;
-        const int width = clipped.x2 - clipped.x1;
-        forEachRow(clipped.y2 - clipped.y1, [&](int row) {
-            const int y = clipped.y1 + row;
-            const float* in = reinterpret_cast<const float*>(imageRow(floatDst.view, y));
-            unsigned char* out =
-                imageRow(dst, y) + static_cast<std::ptrdiff_t>(clipped.x1 - dst.x1) * comps *
-                                       bytesPerComponent(dst.depth);
-            for (int i = 0; i < width * comps; ++i) {
-                writeComponent(out, dst.depth, i, in[i]);
-            }
-        });
-        return true;
+        return gradeAnyDepth(src, dst, window, frameRect, settings);
     } catch (...) {
         return false;
     }

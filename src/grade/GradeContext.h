@@ -85,18 +85,23 @@ struct GradeContext {
     // Halation buffers.
     EffectRegion maskRegion;
     int32_t blurW = 0, blurH = 0, blurRadius = 1;
-    std::vector<float> mask;   // maskRegion.w x maskRegion.h covers
-    std::vector<float> small;  // blurW x blurH, the blurred quarter-resolution mask
+    std::vector<float> mask;        // maskRegion.w x maskRegion.h covers
+    std::vector<float> maskColour;  // the same pixels' RGB after saturation, for reuse
+    std::vector<float> small;       // blurW x blurH, the blurred quarter-resolution mask
 
     // Bloom buffers.
     EffectRegion bloomRegion;
     int32_t bloom0W = 0, bloom0H = 0, bloom1W = 0, bloom1H = 0;
     int32_t bloomRad0 = 1, bloomRad1 = 1;
-    std::vector<float> bloomSource;  // bloomRegion pixels, RGB: cover x display-to-linear
+    std::vector<float> bloomColour;  // bloomRegion pixels, RGB graded up to bloom
     std::vector<float> level0;       // bloom0W x bloom0H RGB
     std::vector<float> level1;       // bloom1W x bloom1H RGB
 
     PassMode mode = PassMode::final;
+
+    // Per-band row scratch of the current pass (integer rows converted to float).
+    std::vector<float> rowScratch;
+    std::size_t scratchPerBand = 0;
 
     bool has(uint32_t flag) const { return (flags & flag) != 0; }
 };
@@ -135,10 +140,10 @@ std::optional<EffectRegion> effectRegion(const PixelRect& window, int32_t radius
                                          const PixelRect* sourceBounds, int32_t align = 1,
                                          int32_t originX = 0, int32_t originY = 0);
 
-// Grid lattices of the effect regions: the halation mask is reduced once by 4, the bloom
-// source twice.
-inline constexpr int32_t kMaskAlign = 4;
-inline constexpr int32_t kBloomAlign = 16;
+// Lattice of the effect regions: the bloom source is reduced twice by 4, the halation
+// mask once; both regions share it so that the mask region always contains the bloom
+// region.
+inline constexpr int32_t kRegionAlign = 16;
 
 // Quarter-resolution size of a length: max((n + 3) / 4, 1).
 inline int32_t quarterSize(int32_t n) {

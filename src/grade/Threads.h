@@ -39,12 +39,14 @@ namespace vd {
 // Calls f(row) for every row in 0..rows-1 on helperThreads(rows) threads, thread i taking
 // rows i, i + n, i + 2n and so on. Each row's result depends only on the row, so the
 // output is the same for any thread count.
+// f(row, threadIndex) with threadIndex below helperThreads(rows), for loops that keep
+// per-thread scratch.
 template <class F>
-void forEachRow(int rows, F&& f) {
+void forEachRowIndexed(int rows, F&& f) {
     const int n = helperThreads(rows);
     if (n <= 1) {
         for (int r = 0; r < rows; ++r) {
-            f(r);
+            f(r, 0);
         }
         return;
     }
@@ -57,10 +59,15 @@ void forEachRow(int rows, F&& f) {
         [](void* arg, int index, int count) {
             auto* j = static_cast<Job*>(arg);
             for (int r = index; r < j->rows; r += count) {
-                (*j->f)(r);
+                (*j->f)(r, index);
             }
         },
         &job);
+}
+
+template <class F>
+void forEachRow(int rows, F&& f) {
+    forEachRowIndexed(rows, [&f](int row, int) { f(row); });
 }
 
 }  // namespace vd
