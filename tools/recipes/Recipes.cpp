@@ -28,12 +28,15 @@ Recipe natural() {
 Recipe softPortrait() {
     Recipe r = natural();
     r.name = "soft portrait";
-    r.greyCode = 0.46;
-    r.contrast = 1.18;
-    r.saturation = 0.92;
+    r.toned = true;
+    r.greyCode = 0.45;
+    r.contrast = 1.2;
+    r.saturation = 0.9;
     r.highlightSaturation = 0.8;
-    r.bands[0] = {kSkin, 35, 0, 0.93};
-    r.fade = 0.02;
+    r.bands[0] = {kSkin, 35, 0, 0.9};
+    r.highlightTint = {kAmber, 0.02};
+    r.fade = 0.035;
+    r.whitePoint = 0.96;
     return r;
 }
 
