@@ -78,7 +78,7 @@ inline void gradeToSaturation(const GradeContext& c, float& r, float& g, float& 
     }
     if (c.has(kDoLut)) {
         float out[3];
-        sampleTetra(c.settings->lutData, c.settings->lutEdge, r, g, b, out);
+        sampleTetraPacked(c.lutPacked.data(), c.settings->lutEdge, r, g, b, out);
         r += (out[0] - r) * c.intensity;
         g += (out[1] - g) * c.intensity;
         b += (out[2] - b) * c.intensity;
@@ -457,6 +457,50 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     }
 }
 
+// The final pass when nothing but the look is on: fetch, look, write.
+void lookRow(GradeContext& c, int y, float* scratch) {
+    const SourceRow src = sourceRow(c, y, scratch);
+    const ImageView& dst = *c.dst;
+    const int dstComps = dst.components;
+    const bool integerDst = dst.depth != kDepthFloat;
+    float* const rowOut = integerDst ? scratch + static_cast<std::ptrdiff_t>(c.x2 - c.x1) * 4
+                                     : reinterpret_cast<float*>(imageRow(dst, y)) +
+                                           static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
+    const bool look = c.has(kDoLut);
+    const float* cube = c.lutPacked.data();
+    const int edge = c.settings->lutEdge;
+    const float intensity = c.intensity;
+    float* out = rowOut;
+    for (int x = c.x1; x < c.x2; ++x, out += dstComps) {
+        float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
+        if (x >= src.from && x < src.to) {
+            const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
+            r = p[0];
+            g = p[1];
+            b = p[2];
+            if (src.comps == 4) {
+                a = p[3];
+            }
+        }
+        if (look) {
+            float l[3];
+            sampleTetraPacked(cube, edge, r, g, b, l);
+            r += (l[0] - r) * intensity;
+            g += (l[1] - g) * intensity;
+            b += (l[2] - b) * intensity;
+        }
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        if (dstComps == 4) {
+            out[3] = a;
+        }
+    }
+    if (integerDst) {
+        storeRow(dst, y, c.x1, c.x2, rowOut);
+    }
+}
+
 // Threads of a pass, as the settings and the region's size ask.
 int passThreads(const GradeSettings& s, PassMode mode, int rows, int64_t pixels) {
     const int t = s.threadCount >= 1 ? s.threadCount : hardwareThreads();
@@ -602,7 +646,11 @@ void gradeRows(void* passArg, int threadIndex, int threadCount) {
                 gradeRow<PassMode::bloomSource>(c, static_cast<int>(y), scratch);
                 break;
             case PassMode::final:
-                gradeRow<PassMode::final>(c, static_cast<int>(y), scratch);
+                if ((c.flags & ~(kHasSrc | kDoLut)) == 0) {
+                    lookRow(c, static_cast<int>(y), scratch);
+                } else {
+                    gradeRow<PassMode::final>(c, static_cast<int>(y), scratch);
+                }
                 break;
         }
     }
@@ -630,6 +678,25 @@ bool usableImage(const ImageView& v, bool checkDepth) {
 
 namespace {
 
+// Copies the look's cube into 4-float entries. False when it would be too large.
+bool packLook(GradeContext& c) {
+    const int64_t n = c.settings->lutEdge;
+    const auto floats = checkedBufferFloats(n * n, n, 4);
+    if (!floats) {
+        return false;
+    }
+    c.lutPacked.resize(*floats);
+    const float* in = c.settings->lutData;
+    float* out = c.lutPacked.data();
+    for (std::size_t i = 0, count = *floats / 4; i < count; ++i) {
+        out[4 * i] = in[3 * i];
+        out[4 * i + 1] = in[3 * i + 1];
+        out[4 * i + 2] = in[3 * i + 2];
+        out[4 * i + 3] = 0.0f;
+    }
+    return true;
+}
+
 // The engine entry shared by every depth: integer rows are converted as each band reads
 // and writes them, so no scratch copy of either image is made.
 bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& window,
@@ -640,6 +707,9 @@ bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& 
         return true;
     }
     GradeContext c = deriveGradeContext(settings, src, dst, rod, clipped);
+    if (c.has(kDoLut) && !packLook(c)) {
+        return false;
+    }
     if (c.has(kDoHalo) && !prepareHalation(c, clipped)) {
         return false;
     }

@@ -82,6 +82,9 @@ struct GradeContext {
 
     uint32_t flags = 0;
 
+    // The look's cube with 4 floats per entry (one vector load each), built per render.
+    std::vector<float> lutPacked;
+
     // Halation buffers.
     EffectRegion maskRegion;
     int32_t blurW = 0, blurH = 0, blurRadius = 1;

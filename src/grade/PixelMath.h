@@ -16,6 +16,10 @@
 
 #include "grade/Curves.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vd {
 
 // Clamp to [lo, hi]; NaN gives lo.
@@ -49,8 +53,26 @@ struct GammaTables {
     float expDown[256];    // 2^((e - 127) / 2.2)
     float mantUp[2049];    // m^2.2
     float mantDown[2049];  // m^(1/2.2)
+
+    GammaTables() {
+        for (int e = 0; e < 256; ++e) {
+            const double stops = static_cast<double>(e - 127);
+            expUp[e] = static_cast<float>(std::exp2(stops * 2.2));
+            expDown[e] = static_cast<float>(std::exp2(stops / 2.2));
+        }
+        for (int i = 0; i <= 2048; ++i) {
+            const double m = 1.0 + static_cast<double>(i) / 2048.0;
+            mantUp[i] = static_cast<float>(std::pow(m, 2.2));
+            mantDown[i] = static_cast<float>(std::pow(m, 1.0 / 2.2));
+        }
+    }
 };
-const GammaTables& gammaTables();
+
+// Built once, on first use; read-only afterwards.
+inline const GammaTables& gammaTables() {
+    static const GammaTables tables;
+    return tables;
+}
 
 namespace detail {
 inline float fastPow(float x, const float* expTable, const float* mantTable) {
@@ -148,16 +170,15 @@ inline float grainSignal(float x, float y, float cell, uint32_t frame) {
 }
 
 // ---- Look -------------------------------------------------------------------------------
-// Tetrahedral interpolation in an N^3 cube (red fastest). Inputs are clamped to [0, 1] and
-// NaN counts as 0, so the lattice index always lies inside the cube. Without a cube
-// (null or N below 2) the input is returned.
-inline void sampleTetra(const float* cube, int n, float r, float g, float b, float out[3]) {
-    if (cube == nullptr || n < 2) {
-        out[0] = r;
-        out[1] = g;
-        out[2] = b;
-        return;
-    }
+// The four cube entries and weights of one tetrahedral lookup. Offsets count floats from
+// the cube's start for entries of `unit` floats (3 for a plain cube, 4 for a packed one).
+struct TetraTaps {
+    std::ptrdiff_t o000, oA, oB, o111;
+    float w0, wA, wB, w1;
+};
+
+// Inputs are clamped to [0, 1] and NaN counts as 0, so every offset lies inside the cube.
+inline TetraTaps tetraTaps(int n, float r, float g, float b, std::ptrdiff_t unit) {
     const float top = static_cast<float>(n - 1);
     r = clampf(r, 0.0f, 1.0f) * top;
     g = clampf(g, 0.0f, 1.0f) * top;
@@ -177,45 +198,81 @@ inline void sampleTetra(const float* cube, int n, float r, float g, float b, flo
         b0 = n - 1;
         b = top;
     }
-    const int r1 = r0 + 1 < n ? r0 + 1 : n - 1;
-    const int g1 = g0 + 1 < n ? g0 + 1 : n - 1;
-    const int b1 = b0 + 1 < n ? b0 + 1 : n - 1;
+    const std::ptrdiff_t sr = unit;
+    const std::ptrdiff_t sg = unit * n;
+    const std::ptrdiff_t sb = unit * n * n;
+    // Steps to the next lattice point along each axis; 0 on the top face.
+    const std::ptrdiff_t dR = r0 + 1 < n ? sr : 0;
+    const std::ptrdiff_t dG = g0 + 1 < n ? sg : 0;
+    const std::ptrdiff_t dB = b0 + 1 < n ? sb : 0;
     const float dr = r - static_cast<float>(r0);
     const float dg = g - static_cast<float>(g0);
     const float db = b - static_cast<float>(b0);
-    const std::ptrdiff_t sg = n;
-    const std::ptrdiff_t sb = static_cast<std::ptrdiff_t>(n) * n;
-    auto at = [&](int ri, int gi, int bi) { return cube + 3 * (ri + gi * sg + bi * sb); };
-    const float* c000 = at(r0, g0, b0);
-    const float* c111 = at(r1, g1, b1);
-    const float *cA, *cB;
-    float w0, wA, wB, w1;
+    TetraTaps t;
+    t.o000 = r0 * sr + g0 * sg + b0 * sb;
+    t.o111 = t.o000 + dR + dG + dB;
     if (dr > dg) {
         if (dg > db) {
-            cA = at(r1, g0, b0), cB = at(r1, g1, b0);
-            w0 = 1.0f - dr, wA = dr - dg, wB = dg - db, w1 = db;
+            t.oA = t.o000 + dR, t.oB = t.o000 + dR + dG;
+            t.w0 = 1.0f - dr, t.wA = dr - dg, t.wB = dg - db, t.w1 = db;
         } else if (dr > db) {
-            cA = at(r1, g0, b0), cB = at(r1, g0, b1);
-            w0 = 1.0f - dr, wA = dr - db, wB = db - dg, w1 = dg;
+            t.oA = t.o000 + dR, t.oB = t.o000 + dR + dB;
+            t.w0 = 1.0f - dr, t.wA = dr - db, t.wB = db - dg, t.w1 = dg;
         } else {
-            cA = at(r0, g0, b1), cB = at(r1, g0, b1);
-            w0 = 1.0f - db, wA = db - dr, wB = dr - dg, w1 = dg;
+            t.oA = t.o000 + dB, t.oB = t.o000 + dR + dB;
+            t.w0 = 1.0f - db, t.wA = db - dr, t.wB = dr - dg, t.w1 = dg;
         }
     } else {
         if (db > dg) {
-            cA = at(r0, g0, b1), cB = at(r0, g1, b1);
-            w0 = 1.0f - db, wA = db - dg, wB = dg - dr, w1 = dr;
+            t.oA = t.o000 + dB, t.oB = t.o000 + dG + dB;
+            t.w0 = 1.0f - db, t.wA = db - dg, t.wB = dg - dr, t.w1 = dr;
         } else if (db > dr) {
-            cA = at(r0, g1, b0), cB = at(r0, g1, b1);
-            w0 = 1.0f - dg, wA = dg - db, wB = db - dr, w1 = dr;
+            t.oA = t.o000 + dG, t.oB = t.o000 + dG + dB;
+            t.w0 = 1.0f - dg, t.wA = dg - db, t.wB = db - dr, t.w1 = dr;
         } else {
-            cA = at(r0, g1, b0), cB = at(r1, g1, b0);
-            w0 = 1.0f - dg, wA = dg - dr, wB = dr - db, w1 = db;
+            t.oA = t.o000 + dG, t.oB = t.o000 + dR + dG;
+            t.w0 = 1.0f - dg, t.wA = dg - dr, t.wB = dr - db, t.w1 = db;
         }
     }
-    for (int k = 0; k < 3; ++k) {
-        out[k] = w0 * c000[k] + wA * cA[k] + wB * cB[k] + w1 * c111[k];
+    return t;
+}
+
+// Tetrahedral interpolation in an N^3 cube of RGB entries (red fastest). Without a cube
+// (null or N below 2) the input is returned.
+inline void sampleTetra(const float* cube, int n, float r, float g, float b, float out[3]) {
+    if (cube == nullptr || n < 2) {
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        return;
     }
+    const TetraTaps t = tetraTaps(n, r, g, b, 3);
+    for (int k = 0; k < 3; ++k) {
+        out[k] = t.w0 * cube[t.o000 + k] + t.wA * cube[t.oA + k] + t.wB * cube[t.oB + k] +
+                 t.w1 * cube[t.o111 + k];
+    }
+}
+
+// The same lookup in a packed cube whose entries take 4 floats (RGB and one unused), so
+// that each entry is one vector load. Gives exactly the values of sampleTetra.
+inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float b, float out[3]) {
+    const TetraTaps t = tetraTaps(n, r, g, b, 4);
+#if defined(__SSE2__)
+    __m128 acc = _mm_mul_ps(_mm_set1_ps(t.w0), _mm_loadu_ps(cube4 + t.o000));
+    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wA), _mm_loadu_ps(cube4 + t.oA)));
+    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wB), _mm_loadu_ps(cube4 + t.oB)));
+    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.w1), _mm_loadu_ps(cube4 + t.o111)));
+    alignas(16) float v[4];
+    _mm_store_ps(v, acc);
+    out[0] = v[0];
+    out[1] = v[1];
+    out[2] = v[2];
+#else
+    for (int k = 0; k < 3; ++k) {
+        out[k] = t.w0 * cube4[t.o000 + k] + t.wA * cube4[t.oA + k] + t.wB * cube4[t.oB + k] +
+                 t.w1 * cube4[t.o111 + k];
+    }
+#endif
 }
 
 // ---- Tone -------------------------------------------------------------------------------

@@ -207,3 +207,31 @@ TEST(Finish, BorderBarsAndSplitColumns) {
 
 }  // namespace
 }  // namespace vd
+
+namespace vd {
+namespace {
+
+TEST(Tetrahedral, PackedCubeGivesExactlyThePlainCubesValues) {
+    for (int n : {2, 5, 17}) {
+        const auto plain = test::randomCube(n, static_cast<unsigned>(n));
+        std::vector<float> packed(plain.size() / 3 * 4);
+        for (std::size_t i = 0; i < plain.size() / 3; ++i) {
+            std::copy_n(plain.begin() + static_cast<std::ptrdiff_t>(3 * i), 3,
+                        packed.begin() + static_cast<std::ptrdiff_t>(4 * i));
+        }
+        std::mt19937 rng(static_cast<unsigned>(n) + 100u);
+        std::uniform_real_distribution<float> wide(-0.2f, 1.2f);
+        for (int i = 0; i < 3000; ++i) {
+            const float r = wide(rng), g = i % 7 == 0 ? r : wide(rng), b = wide(rng);
+            float a[3], c[3];
+            sampleTetra(plain.data(), n, r, g, b, a);
+            sampleTetraPacked(packed.data(), n, r, g, b, c);
+            EXPECT_EQ(a[0], c[0]);
+            EXPECT_EQ(a[1], c[1]);
+            EXPECT_EQ(a[2], c[2]);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vd
