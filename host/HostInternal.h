@@ -55,6 +55,13 @@ struct HostAccess {
     static OfxStatus releaseImage(OfxPropertySetHandle image);
     static OfxStatus regionOfDefinition(Clip& clip, OfxTime time, OfxRectD* bounds);
 
+    // The time of the render or regions-of-interest call of this effect running on this
+    // thread, if one is.
+    static std::optional<OfxTime> actionTime(const Effect& effect);
+    // That call's state, handed to the threads of a multiThread call made inside it.
+    static void* threadActionState();
+    static void setThreadActionState(void* state);
+
     // Images fetched by the instance and not released are reported and dropped.
     static void forgetImages(Instance& instance);
     static int outstandingImages();

@@ -1,5 +1,6 @@
 // Images, renders and regions of interest: what the test host hands out through clipGetImage,
 // how it lays the pixels out in memory, and how it checks them after the plug-in ran.
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -92,13 +93,17 @@ ImageTable& imageTable() {
     return *table;
 }
 
-// The render running on this thread, so clipGetImage can hand out its images.
+// The render or regions-of-interest call running on this thread, so clipGetImage and
+// clipGetRegionOfDefinition can answer for it and parameters are read at its time. Kept per
+// thread so that tests may run several renders at once.
 struct RenderState {
     Instance* instance = nullptr;
-    const RenderRequest* request = nullptr;
+    OfxTime time = 0;
+    const RenderRequest* request = nullptr;  // null for a regions-of-interest call
+    std::optional<OfxRectD> sourceRegion;    // regions-of-interest calls only
     std::shared_ptr<ImageBuffer> source;
     std::shared_ptr<ImageBuffer> output;
-    int fetched = 0;
+    std::atomic<int> fetched{0};
 };
 thread_local RenderState* tRender = nullptr;
 
@@ -133,6 +138,9 @@ std::optional<OfxRectD> renderRegion(const Clip& clip) {
     if (!tRender || tRender->instance != clip.owner) {
         return std::nullopt;
     }
+    if (!tRender->request) {
+        return isOutput(clip) ? std::nullopt : tRender->sourceRegion;
+    }
     const RenderRequest& r = *tRender->request;
     if (isOutput(clip)) {
         return r.outputRegionOfDefinition.value_or(
@@ -148,6 +156,21 @@ std::optional<OfxRectD> renderRegion(const Clip& clip) {
 }
 
 }  // namespace
+
+void* HostAccess::threadActionState() {
+    return tRender;
+}
+
+void HostAccess::setThreadActionState(void* state) {
+    tRender = static_cast<RenderState*>(state);
+}
+
+std::optional<OfxTime> HostAccess::actionTime(const Effect& effect) {
+    if (tRender && tRender->instance == &effect) {
+        return tRender->time;
+    }
+    return std::nullopt;
+}
 
 bool untouched(const Image& output, int x, int y) {
     for (int c = 0; c < output.components(); ++c) {
@@ -187,7 +210,7 @@ OfxStatus HostAccess::getImage(Clip& clip, OfxTime time, const OfxRectD*,
     OfxPointD scale{1.0, 1.0};
     std::string field = "OfxFieldNone";
     std::string premultiplication;
-    if (tRender && tRender->instance == clip.owner) {
+    if (tRender && tRender->instance == clip.owner && tRender->request) {
         image->buffer = isOutput(clip) ? tRender->output : tRender->source;
         scale = tRender->request->renderScale;
         field = tRender->request->field;
@@ -290,7 +313,7 @@ void defineRenderModeArgs(PropertySet& in, const RenderRequest& r) {
             in.definePointer(kOfxImageEffectPropCudaStream, {r.cudaStream}, 1);
             break;
         case RenderMode::openGL:
-            in.defineInt("OfxImageEffectPropOpenGLEnabled", {1}, 1);
+            in.defineInt(kOfxImageEffectPropOpenGLEnabled, {1}, 1);
             break;
         case RenderMode::metal:
             in.defineInt(kOfxImageEffectPropMetalEnabled, {1}, 1);
@@ -378,7 +401,7 @@ RenderResult Instance::render(const RenderRequest& request) {
     inArgs.defineInt("OfxImageEffectPropRenderQualityDraft", {0}, 1);
     defineRenderModeArgs(inArgs, request);
 
-    time = request.time;
+    state.time = request.time;
     RenderResult result;
     RenderState* outer = tRender;
     tRender = &state;
@@ -428,22 +451,27 @@ RegionsOfInterestResult Instance::regionsOfInterest(const RegionsOfInterestReque
     PropertySet outArgs;
     for (const auto& clip : clips()) {
         if (!isOutput(*clip)) {
-            outArgs.defineDouble("OfxImageClipPropRoI_" + clip->name, {r.x1, r.y1, r.x2, r.y2}, 4);
+            outArgs.defineDouble(kOfxImageClipPropRoI + clip->name, {r.x1, r.y1, r.x2, r.y2}, 4);
         }
     }
-    Clip* source = findClip(kOfxImageEffectSimpleSourceClipName);
-    std::optional<OfxRectD> savedRegion = source ? source->regionOfDefinition : std::nullopt;
-    if (source && request.sourceRegionOfDefinition) {
-        source->regionOfDefinition = request.sourceRegionOfDefinition;
+    RenderState state;
+    state.instance = this;
+    state.time = request.time;
+    if (request.sourceRegionOfDefinition) {
+        state.sourceRegion = request.sourceRegionOfDefinition;
+    } else if (Clip* source = findClip(kOfxImageEffectSimpleSourceClipName)) {
+        OfxRectD region;
+        if (HostAccess::regionOfDefinition(*source, request.time, &region) == kOfxStatOK) {
+            state.sourceRegion = region;
+        }
     }
-    time = request.time;
     RegionsOfInterestResult result;
+    RenderState* outer = tRender;
+    tRender = &state;
     result.status = action(kOfxImageEffectActionGetRegionsOfInterest, &inArgs, &outArgs);
-    if (source) {
-        source->regionOfDefinition = savedRegion;
-    }
+    tRender = outer;
     for (const auto& clip : clips()) {
-        const std::string name = "OfxImageClipPropRoI_" + clip->name;
+        const std::string name = kOfxImageClipPropRoI + clip->name;
         if (!isOutput(*clip) && outArgs.dimension(name) == 4) {
             const std::vector<double> v = outArgs.reals(name);
             result.regions[clip->name] = {v[0], v[1], v[2], v[3]};

@@ -413,13 +413,16 @@ OfxStatus multiThreadRun(OfxThreadFunctionV1* func, unsigned int count, void* ar
     if (count == 0) {
         count = pool->size();
     }
+    void* callerState = HostAccess::threadActionState();
     const bool ran = pool->run(count, [&](unsigned index) {
         const char* outer = HostAccess::setThreadAction("a multiThread function");
+        HostAccess::setThreadActionState(callerState);
         try {
             func(index, count, arg);
         } catch (...) {
             HostAccess::problem("an exception escaped a multiThread function");
         }
+        HostAccess::setThreadActionState(nullptr);
         HostAccess::setThreadAction(outer);
     });
     return ran ? kOfxStatOK : kOfxStatErrExists;

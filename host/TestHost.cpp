@@ -375,7 +375,7 @@ void HostAccess::paramNumbers(const Param& param, std::optional<OfxTime> time,
         }
         return;
     }
-    numbers = param.numbersAt(time.value_or(param.owner->time));
+    numbers = param.numbersAt(time.value_or(actionTime(*param.owner).value_or(param.owner->time)));
 }
 
 const char* HostAccess::paramText(const Param& param) {
@@ -576,7 +576,7 @@ OfxStatus HostAccess::pluginSetValue(Param& param, const std::vector<double>& nu
         } else if (time && animates) {
             param.keys_[*time] = numbers;
         } else if (!param.keys_.empty()) {
-            param.keys_[owner.time] = numbers;
+            param.keys_[actionTime(owner).value_or(owner.time)] = numbers;
         } else {
             param.numbers_ = numbers;
         }
@@ -787,6 +787,10 @@ const void* TestHost::fetchSuite(const char* name, int version) const {
 }
 
 void TestHost::addProblem(std::string problem) {
+    std::fprintf(stderr, "vd_testhost: %s\n", problem.c_str());
+    if (profile_.onProblem) {
+        profile_.onProblem(problem);
+    }
     std::lock_guard lock(logMutex_);
     problems_.push_back(std::move(problem));
 }

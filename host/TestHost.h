@@ -30,6 +30,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -76,8 +77,12 @@ struct HostProfile {
     // reported back to it at once, on the writing thread, as "OfxActionInstanceChanged" with
     // the reason "OfxChangePluginEdited", as real hosts do.
     bool reportPluginEdits = true;
-    // The host's name and label (OfxPropName, OfxPropLabel of the host property set).
+    // The host's name (OfxPropName of the host property set).
     std::string hostName = "com.vandrel.testhost";
+    // Called with every problem the host notices (see TestHost::problems), on the thread that
+    // noticed it. A test can make each one a failure at once:
+    //     profile.onProblem = [](const std::string& p) { ADD_FAILURE() << p; };
+    std::function<void(const std::string&)> onProblem;
 };
 
 // ---- Parameters -----------------------------------------------------------------------------

@@ -2,7 +2,9 @@
 // checks the host makes after a render, render modes and device memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "TestHost.h"
 
@@ -103,6 +105,28 @@ TEST(Render, ThePlugInCanSplitTheWorkOverTheHostThreads) {
     RenderResult result = probe.fx->render(request);
     ASSERT_EQ(result.status, kOfxStatOK);
     EXPECT_EQ(result.output.bytes(), request.source->bytes());
+}
+
+TEST(Render, SeveralThreadsMayRenderOneInstanceAtOnce) {
+    Probe probe;
+    probe.fx->setValue("behaviour", 4);
+    std::vector<std::thread> threads;
+    std::atomic<int> matching{0};
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        threads.emplace_back([&, seed] {
+            RenderRequest request = copyRequest(BitDepth::byte, 3, {0, 0, 9, 7});
+            request.source->fillPattern(seed);
+            request.time = seed;
+            if (probe.fx->render(request).output.bytes() == request.source->bytes()) {
+                ++matching;
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(matching, 4);
+    EXPECT_TRUE(probe.host.problems().empty());
 }
 
 TEST(Render, GpuModesCarryTheirFlagAndQueueOrStream) {
