@@ -319,9 +319,10 @@ class Instance : public Effect {
     // Sets a key at a time (animated number parameters).
     void setValueAtTime(const std::string& name, OfxTime time, const ParamValue& value);
 
-    // A user edit: sets the value, then sends "OfxActionBeginInstanceChanged",
-    // "OfxActionInstanceChanged" (reason "OfxChangeUserEdited") and
-    // "OfxActionEndInstanceChanged". Returns the status of the instance-changed action.
+    // A user edit at a time (which becomes the instance's current time): sets the value, then
+    // sends "OfxActionBeginInstanceChanged", "OfxActionInstanceChanged" (reason
+    // "OfxChangeUserEdited") and "OfxActionEndInstanceChanged". Returns the status of the
+    // instance-changed action.
     OfxStatus userEdit(const std::string& name, const ParamValue& value, OfxTime at = 0);
     // A button press: the same bracket of actions, without a value.
     OfxStatus pressButton(const std::string& name, OfxTime at = 0);

@@ -98,6 +98,17 @@ TEST(Render, TheHostNoticesKeptImagesOverrunsAndEscapingExceptions) {
     EXPECT_NE(problems[2].find("the probe throws on request"), std::string::npos);
 }
 
+TEST(RenderDeathTest, ACrashInThePlugInNamesTheActionItHappenedIn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Probe probe;
+            probe.fx->setValue("behaviour", 5);
+            probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 2, 2}));
+        },
+        "the plug-in crashed \\(.*\\) during OfxImageEffectActionRender");
+}
+
 TEST(Render, ThePlugInCanSplitTheWorkOverTheHostThreads) {
     Probe probe;
     probe.fx->setValue("behaviour", 4);

@@ -1,13 +1,15 @@
 // A small OpenFX plug-in that exercises the test host's suites, so the host's tests do not
 // depend on the real plug-in. What it does is steered by its own parameters:
 // - "behaviour" (choice): how render misbehaves: 0 copies the source, 1 keeps the source image,
-//   2 writes one byte past each output row, 3 throws, 4 copies on the host's threads;
+//   2 writes one byte past the last output row, 3 throws, 4 copies on the host's threads,
+//   5 crashes;
 // - pressing "bump" adds 1 to "count" and hides "note" (two plug-in edits);
 // - pressing "grow" tries to give "mode" five options, then relabels its option 0; the
 //   statuses of both attempts are written to "note";
 // - pressing "probeThreads" runs multiThread and writes what it saw to "note";
 // - every render writes the render mode it saw to "seen".
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -108,8 +110,8 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     const char* options[] = {"First", "Second", "Third"};
     setStrings(p, kOfxParamPropChoiceOption, 3, options);
     p = define(set, kOfxParamTypeChoice, "behaviour", "Behaviour");
-    const char* behaviours[] = {"copy", "keep source", "overrun", "throw", "threads"};
-    setStrings(p, kOfxParamPropChoiceOption, 5, behaviours);
+    const char* behaviours[] = {"copy", "keep source", "overrun", "throw", "threads", "crash"};
+    setStrings(p, kOfxParamPropChoiceOption, 6, behaviours);
     p = define(set, kOfxParamTypeRGB, "tint", "Tint");
     gProps->propSetDouble(p, kOfxParamPropDefault, 0, 0.25);
     gProps->propSetDouble(p, kOfxParamPropDefault, 1, 0.5);
@@ -283,6 +285,9 @@ OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs) {
     const int behaviour = intValue(effect, "behaviour");
     if (behaviour == 3) {
         throw std::runtime_error("the probe throws on request");
+    }
+    if (behaviour == 5) {
+        std::raise(SIGSEGV);
     }
     double time = 0;
     gProps->propGetDouble(inArgs, kOfxPropTime, 0, &time);
