@@ -177,6 +177,38 @@ struct TetraTaps {
     float w0, wA, wB, w1;
 };
 
+namespace detail {
+// Axis order (2 bits per axis: 0 red, 1 green, 2 blue) of each comparison pattern
+// key = [dr > dg] | [dg > db] << 1 | [dr > db] << 2 | [db > dg] << 3 | [db > dr] << 4.
+constexpr int tetraOrder(int key) {
+    const bool rg = (key & 1) != 0, gb = (key & 2) != 0, rb = (key & 4) != 0;
+    const bool bg = (key & 8) != 0, br = (key & 16) != 0;
+    auto pack = [](int a, int b, int c) { return a | (b << 2) | (c << 4); };
+    if (rg) {
+        if (gb) {
+            return pack(0, 1, 2);
+        }
+        return rb ? pack(0, 2, 1) : pack(2, 0, 1);
+    }
+    if (bg) {
+        return pack(2, 1, 0);
+    }
+    return br ? pack(1, 2, 0) : pack(1, 0, 2);
+}
+
+struct TetraOrderTable {
+    int v[32];
+    constexpr TetraOrderTable() : v() {
+        for (int k = 0; k < 32; ++k) {
+            v[k] = tetraOrder(k);
+        }
+    }
+};
+inline constexpr TetraOrderTable kTetraOrderTable{};
+}  // namespace detail
+
+inline constexpr const int* kTetraOrder = detail::kTetraOrderTable.v;
+
 // Inputs are clamped to [0, 1] and NaN counts as 0, so every offset lies inside the cube.
 inline TetraTaps tetraTaps(int n, float r, float g, float b, std::ptrdiff_t unit) {
     const float top = static_cast<float>(n - 1);
@@ -208,32 +240,27 @@ inline TetraTaps tetraTaps(int n, float r, float g, float b, std::ptrdiff_t unit
     const float dr = r - static_cast<float>(r0);
     const float dg = g - static_cast<float>(g0);
     const float db = b - static_cast<float>(b0);
+    // The six tetrahedra, chosen by strict comparisons so that ties fall to the later
+    // ones. Each is an order of the axes by falling fraction; the corners step along the
+    // axes in that order and the weights are the differences of the sorted fractions.
+    // The choice is made by table rather than by branches: on textured pictures the
+    // order changes from pixel to pixel and branches would mostly be mispredicted.
+    const int key = (dr > dg ? 1 : 0) | (dg > db ? 2 : 0) | (dr > db ? 4 : 0) | (db > dg ? 8 : 0) |
+                    (db > dr ? 16 : 0);
+    const int order = kTetraOrder[key];
+    const float f[3] = {dr, dg, db};
+    const std::ptrdiff_t step[3] = {dR, dG, dB};
+    const int a1 = order & 3, a2 = (order >> 2) & 3, a3 = (order >> 4) & 3;
+    const float f1 = f[a1], f2 = f[a2], f3 = f[a3];
     TetraTaps t;
     t.o000 = r0 * sr + g0 * sg + b0 * sb;
+    t.oA = t.o000 + step[a1];
+    t.oB = t.oA + step[a2];
     t.o111 = t.o000 + dR + dG + dB;
-    if (dr > dg) {
-        if (dg > db) {
-            t.oA = t.o000 + dR, t.oB = t.o000 + dR + dG;
-            t.w0 = 1.0f - dr, t.wA = dr - dg, t.wB = dg - db, t.w1 = db;
-        } else if (dr > db) {
-            t.oA = t.o000 + dR, t.oB = t.o000 + dR + dB;
-            t.w0 = 1.0f - dr, t.wA = dr - db, t.wB = db - dg, t.w1 = dg;
-        } else {
-            t.oA = t.o000 + dB, t.oB = t.o000 + dR + dB;
-            t.w0 = 1.0f - db, t.wA = db - dr, t.wB = dr - dg, t.w1 = dg;
-        }
-    } else {
-        if (db > dg) {
-            t.oA = t.o000 + dB, t.oB = t.o000 + dG + dB;
-            t.w0 = 1.0f - db, t.wA = db - dg, t.wB = dg - dr, t.w1 = dr;
-        } else if (db > dr) {
-            t.oA = t.o000 + dG, t.oB = t.o000 + dG + dB;
-            t.w0 = 1.0f - dg, t.wA = dg - db, t.wB = db - dr, t.w1 = dr;
-        } else {
-            t.oA = t.o000 + dG, t.oB = t.o000 + dR + dG;
-            t.w0 = 1.0f - dg, t.wA = dg - dr, t.wB = dr - db, t.w1 = db;
-        }
-    }
+    t.w0 = 1.0f - f1;
+    t.wA = f1 - f2;
+    t.wB = f2 - f3;
+    t.w1 = f3;
     return t;
 }
 
