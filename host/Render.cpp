@@ -22,8 +22,7 @@ struct ImageBuffer {
     std::vector<unsigned char> storage;
     std::size_t stride = 0;  // bytes from one row to the next, without sign
     bool negative = false;
-    void* deviceHandle = nullptr;
-    DeviceMemory* device = nullptr;
+    void* deviceHandle = nullptr;  // GPU modes: the device copy, released when the render ends
 
     int rowBytes() const { return negative ? -static_cast<int>(stride) : static_cast<int>(stride); }
     std::size_t rowOffset(int y) const {
@@ -44,11 +43,6 @@ struct ImageBuffer {
         storage.assign(2 * kGuardBytes + stride * std::size_t(image.height()), kGuardByte);
         for (int y = image.bounds().y1; y < image.bounds().y2; ++y) {
             std::memcpy(storage.data() + rowOffset(y), image.row(y), image.rowBytes());
-        }
-    }
-    ~ImageBuffer() {
-        if (device && deviceHandle) {
-            device->release(deviceHandle);
         }
     }
     ImageBuffer(const ImageBuffer&) = delete;
@@ -374,7 +368,6 @@ RenderResult Instance::render(const RenderRequest& request) {
     if (gpu && request.device) {
         for (ImageBuffer* buffer : {state.source.get(), state.output.get()}) {
             if (buffer) {
-                buffer->device = request.device;
                 buffer->deviceHandle = request.device->upload(
                     buffer->data(), buffer->storage.size() - 2 * kGuardBytes);
             }
@@ -411,6 +404,13 @@ RenderResult Instance::render(const RenderRequest& request) {
     if (state.output->deviceHandle) {
         request.device->download(state.output->deviceHandle, state.output->data(),
                                  state.output->storage.size() - 2 * kGuardBytes);
+    }
+    // Device memory goes back now, while the test's DeviceMemory certainly still exists.
+    for (ImageBuffer* buffer : {state.source.get(), state.output.get()}) {
+        if (buffer && buffer->deviceHandle) {
+            request.device->release(buffer->deviceHandle);
+            buffer->deviceHandle = nullptr;
+        }
     }
     result.output = state.output->pixels();
     result.imagesFetched = state.fetched;

@@ -52,12 +52,28 @@ void writeAll(const char* text) {
     }
 }
 
+const char* signalName(int signal) {
+    switch (signal) {
+        case SIGSEGV:
+            return "SIGSEGV";
+        case SIGBUS:
+            return "SIGBUS";
+        case SIGFPE:
+            return "SIGFPE";
+        case SIGILL:
+            return "SIGILL";
+        case SIGABRT:
+            return "SIGABRT";
+    }
+    return "a signal";
+}
+
 // Names the action a crash happened in, then lets the previous handler (the default one, or
 // a sanitizer's) deal with the signal.
 void onCrash(int signal) {
     if (tAction) {
         writeAll("\nvd_testhost: the plug-in crashed (");
-        writeAll(strsignal(signal));
+        writeAll(signalName(signal));
         writeAll(") during ");
         writeAll(tAction);
         writeAll("\n");

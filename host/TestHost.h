@@ -229,13 +229,14 @@ struct ActionRecord {
 
 enum class RenderMode { cpu, openCL, cuda, openGL, metal };
 
-// Moves images to and from a GPU API for the GPU render modes. The handle returned by upload
-// and allocate is what the plug-in sees as OfxImagePropData (a cl_mem, a device address).
+// Moves images to and from a GPU API for the GPU render modes. Before the render the host
+// uploads the source and the output (the output holding the unwritten mark); the handle
+// upload returns is what the plug-in sees as OfxImagePropData (a cl_mem, a device address).
+// After the render the host downloads the output and releases both.
 class DeviceMemory {
   public:
     virtual ~DeviceMemory() = default;
     virtual void* upload(const void* data, std::size_t bytes) = 0;
-    virtual void* allocate(std::size_t bytes) = 0;
     // Waits for the render's queue or stream, then copies the device image back.
     virtual bool download(void* handle, void* data, std::size_t bytes) = 0;
     virtual void release(void* handle) = 0;
