@@ -281,10 +281,20 @@ double readJsonNumber(JsonReader& r) {
     while (end < r.text.size() && mayBelongToNumber(r.text[end])) {
         ++end;
     }
-    const std::string run(r.text.substr(r.pos, end - r.pos));
+    const std::string_view run = r.text.substr(r.pos, end - r.pos);
+    char small[64];
+    std::string large;
+    const char* start = small;
+    if (run.size() < sizeof small) {
+        run.copy(small, run.size());
+        small[run.size()] = '\0';
+    } else {
+        large.assign(run);
+        start = large.c_str();
+    }
     char* stop = nullptr;
-    const double value = classicStrtod(run.c_str(), &stop);
-    const auto used = static_cast<std::size_t>(stop - run.c_str());
+    const double value = classicStrtod(start, &stop);
+    const auto used = static_cast<std::size_t>(stop - start);
     if (used == 0) {
         r.ok = false;
         return 0;

@@ -231,7 +231,8 @@ TEST_F(MyLooks, FixedPoolIsRelabelledInPlace) {
     }
     // A pool exactly as long as the list reads back like options that follow it, so both
     // mode lines appear.
-    EXPECT_EQ(readFile(path("debug.log")).rfind("saved-looks menu: fixed-pool\n", 0), 0u);
+    EXPECT_NE(readFile(path("debug.log")).find("saved-looks menu: fixed-pool\n"),
+              std::string::npos);
 }
 
 TEST_F(MyLooks, DynamicMenuShowsAtMost200Names) {

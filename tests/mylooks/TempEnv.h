@@ -18,9 +18,16 @@ namespace vd::test {
 class TempEnv : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vd_mylooks_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        // Memory-backed when the system has it: the file tests flush every save to disk,
+        // and what they check is locking and atomic replacement, not the disk's speed.
+        char shm[] = "/dev/shm/vd_mylooks_XXXXXX";
+        char tmp[] = "/tmp/vd_mylooks_XXXXXX";
+        const char* made = ::mkdtemp(shm);
+        if (made == nullptr) {
+            made = ::mkdtemp(tmp);
+        }
+        ASSERT_NE(made, nullptr);
+        dir_ = made;
         for (const char* name : {"VD_SUPPORT_DIR", "APPDATA", "VD_DEBUG_LOG", "VD_MY_LOOKS_FILE",
                                  "XDG_DATA_HOME", "HOME"}) {
             const char* v = std::getenv(name);
