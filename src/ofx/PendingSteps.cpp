@@ -6,14 +6,15 @@ namespace vd {
 
 void startUpdateCheck(bool) {}
 
-// No render path yet: the host is told that the render failed.
-OfxStatus renderAction(OfxImageEffectHandle, OfxPropertySetHandle) {
-    return kOfxStatFailed;
+// No GPU back end yet: the host is told that the GPU render failed and may render again on
+// the CPU.
+bool renderCuda(const ImageView*, const ImageView&, const PixelRect&, const PixelRect&,
+                const GradeSettings&, void*) {
+    return false;
 }
-
-// Without a render the host's default region of interest is right.
-OfxStatus regionsOfInterest(OfxImageEffectHandle, OfxPropertySetHandle, OfxPropertySetHandle) {
-    return kOfxStatReplyDefault;
+bool renderOpenCL(const ImageView*, const ImageView&, const PixelRect&, const PixelRect&,
+                  const GradeSettings&, void*) {
+    return false;
 }
 
 }  // namespace vd

@@ -6,6 +6,8 @@
 // their own module header, keeping the signature).
 #pragma once
 
+#include "grade/GradeSettings.h"
+#include "grade/ImageView.h"
 #include "ofx/OfxApi.h"
 
 namespace vd {
@@ -22,12 +24,14 @@ void refreshStatusIfStale(OfxImageEffectHandle instance);
 // Starts the background update check; unforced, it skips a check made in the last 7 days.
 void startUpdateCheck(bool forced);
 
+// GPU back ends: grade float images on the host's CUDA stream (may be null) or OpenCL
+// command queue. True on success; false makes the render answer the GPU failure status.
+bool renderCuda(const ImageView* src, const ImageView& dst, const PixelRect& window,
+                const PixelRect& frameRect, const GradeSettings& settings, void* stream);
+bool renderOpenCL(const ImageView* src, const ImageView& dst, const PixelRect& window,
+                  const PixelRect& frameRect, const GradeSettings& settings, void* commandQueue);
+
 // "OfxActionInstanceChanged": always 0 (exceptions go to the main entry's boundary).
 OfxStatus instanceChanged(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
-// "OfxImageEffectActionRender": the render action's status.
-OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
-// "OfxImageEffectActionGetRegionsOfInterest": 0 with the source region set, or 14.
-OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
-                            OfxPropertySetHandle outArgs);
 
 }  // namespace vd

@@ -4,8 +4,9 @@
 // name into a call of its handler (and is the exception boundary of the whole plug-in), the
 // describe and describe-in-context actions, the list of live instances and the per-thread
 // edit guard that stops the plug-in's own parameter writes from re-running its handlers.
-// Does not own: what a render, an instance change or a button does (their handlers are
-// declared in PendingSteps.h and defined by their modules), nor any pixel maths.
+// Does not own: what an instance change or a button does, the GPU back ends (declared in
+// PendingSteps.h and defined by their modules), nor any pixel maths (the render action in
+// Render.cpp hands images and settings to the grading engine).
 // The exported C functions live in Exports.cpp, which only the bundle target compiles.
 #pragma once
 
@@ -51,6 +52,11 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
 OfxStatus defineClips(OfxImageEffectHandle effect);
 OfxStatus createInstance(OfxImageEffectHandle instance);
 OfxStatus destroyInstance(OfxImageEffectHandle instance);
+// "OfxImageEffectActionRender": the status of the render (Render.cpp).
+OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
+// "OfxImageEffectActionGetRegionsOfInterest": 0 with the source region set, or 14.
+OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
+                            OfxPropertySetHandle outArgs);
 
 // ---- Instance list ----------------------------------------------------------
 // One entry per live instance, with the status generation last shown by it. Every function

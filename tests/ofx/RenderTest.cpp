@@ -1,0 +1,237 @@
+// The render and regions-of-interest actions through the built .ofx: which back end runs,
+// the statuses of every refusal, what is read from the controls, and the source region.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "TestHost.h"
+
+namespace {
+
+using vd::testhost::BitDepth;
+using vd::testhost::HostProfile;
+using vd::testhost::Image;
+using vd::testhost::Instance;
+using vd::testhost::PropertySet;
+using vd::testhost::RegionsOfInterestRequest;
+using vd::testhost::RenderMode;
+using vd::testhost::RenderRequest;
+using vd::testhost::RenderResult;
+using vd::testhost::TestHost;
+
+const std::string kBundle = VD_BUNDLE_DIR;
+
+class RenderOnHost : public ::testing::Test {
+  protected:
+    void start(HostProfile profile = {}) {
+        host_.emplace(kBundle, profile);
+        host_->setUp(kOfxImageEffectContextFilter);
+        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
+    }
+    void SetUp() override { start(); }
+
+    static RenderRequest request(BitDepth depth = BitDepth::float32, int components = 4) {
+        RenderRequest r;
+        Image source(depth, components, {0, 0, 48, 24});
+        source.fillPattern(3);
+        r.source = source;
+        r.outputDepth = depth;
+        r.outputComponents = components;
+        return r;
+    }
+    static bool allWritten(const Image& out) {
+        for (int y = out.bounds().y1; y < out.bounds().y2; ++y) {
+            for (int x = out.bounds().x1; x < out.bounds().x2; ++x) {
+                if (vd::testhost::untouched(out, x, y)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    static bool noneWritten(const Image& out) {
+        for (int y = out.bounds().y1; y < out.bounds().y2; ++y) {
+            for (int x = out.bounds().x1; x < out.bounds().x2; ++x) {
+                if (!vd::testhost::untouched(out, x, y)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    static bool samePixels(const Image& a, const Image& b) { return a.bytes() == b.bytes(); }
+
+    void expectCleanHost(const RenderResult& r) {
+        EXPECT_EQ(r.imagesNotReleased, 0);
+        EXPECT_FALSE(r.sourceChanged);
+        EXPECT_FALSE(r.paddingChanged);
+        EXPECT_TRUE(host_->problems().empty());
+    }
+
+    std::optional<TestHost> host_;
+    Instance* fx_ = nullptr;
+};
+
+TEST_F(RenderOnHost, CpuRendersEveryDepthAndLayoutIntoTheWholeWindow) {
+    for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
+        for (int components : {3, 4}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(depth)) + "/" +
+                         std::to_string(components));
+            RenderRequest r = request(depth, components);
+            r.negativeRowBytes = components == 3;
+            r.rowPadding = 8;
+            const RenderResult result = fx_->render(r);
+            EXPECT_EQ(result.status, kOfxStatOK);
+            EXPECT_TRUE(allWritten(result.output));
+            EXPECT_EQ(result.imagesFetched, 2);
+            expectCleanHost(result);
+        }
+    }
+}
+
+TEST_F(RenderOnHost, WindowLimitsWhatIsWrittenAndAMissingSourceIsNoError) {
+    RenderRequest r = request();
+    r.renderWindow = {8, 4, 20, 12};
+    RenderResult result = fx_->render(r);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_FALSE(vd::testhost::untouched(result.output, 8, 4));
+    EXPECT_TRUE(vd::testhost::untouched(result.output, 20, 12));
+    EXPECT_TRUE(vd::testhost::untouched(result.output, 0, 0));
+    expectCleanHost(result);
+
+    RenderRequest noSource = request();
+    noSource.source.reset();
+    noSource.outputBounds = {0, 0, 16, 8};
+    result = fx_->render(noSource);
+    EXPECT_EQ(result.status, kOfxStatOK);
+    expectCleanHost(result);
+}
+
+TEST_F(RenderOnHost, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) {
+    for (RenderMode mode : {RenderMode::openGL, RenderMode::metal}) {
+        RenderRequest r = request();
+        r.mode = mode;
+        const RenderResult result = fx_->render(r);
+        EXPECT_EQ(result.status, kOfxStatGPURenderFailed);
+        EXPECT_TRUE(noneWritten(result.output));
+        expectCleanHost(result);
+    }
+    // GPU modes take float images only; an OpenCL render needs the host's queue.
+    static int queue;
+    for (RenderMode mode : {RenderMode::cuda, RenderMode::openCL}) {
+        RenderRequest r = request(BitDepth::short16);
+        r.mode = mode;
+        r.openCLCommandQueue = &queue;
+        const RenderResult result = fx_->render(r);
+        EXPECT_EQ(result.status, kOfxStatGPURenderFailed);
+        EXPECT_TRUE(noneWritten(result.output));
+        expectCleanHost(result);
+    }
+    RenderRequest noQueue = request();
+    noQueue.mode = RenderMode::openCL;
+    const RenderResult result = fx_->render(noQueue);
+    EXPECT_EQ(result.status, kOfxStatGPURenderFailed);
+    EXPECT_TRUE(noneWritten(result.output));
+    // The same 16-bit render on the CPU succeeds.
+    EXPECT_EQ(fx_->render(request(BitDepth::short16)).status, kOfxStatOK);
+}
+
+TEST_F(RenderOnHost, RefusalsOfTheRenderArguments) {
+    // Without time or render window the host asked for nothing that can be rendered.
+    PropertySet empty;
+    EXPECT_EQ(fx_->action(kOfxImageEffectActionRender, &empty), kOfxStatFailed);
+    PropertySet blind;
+    blind.defineDouble(kOfxPropTime, {0.0}, 1);
+    blind.defineInt(kOfxImageEffectPropRenderWindow, {0, 0, 4, 4}, 4);
+    blind.defineString(kOfxImageEffectPropNoSpatialAwareness, {"true"}, 1);
+    EXPECT_EQ(fx_->action(kOfxImageEffectActionRender, &blind), kOfxStatErrUnsupported);
+    EXPECT_TRUE(host_->problems().empty());
+    EXPECT_EQ(host_->outstandingImages(), 0);
+}
+
+TEST_F(RenderOnHost, PackOutsideTheCatalogueRendersAsNoPack) {
+    fx_->setValue("borderTop", 0.0);
+    fx_->setValue("contrast", 40.0);
+    const RenderResult none = fx_->render(request());
+    fx_->setValue("footage", 7);
+    const RenderResult outside = fx_->render(request());
+    ASSERT_EQ(none.status, kOfxStatOK);
+    ASSERT_EQ(outside.status, kOfxStatOK);
+    EXPECT_TRUE(samePixels(none.output, outside.output));
+    // And the control really reaches the picture.
+    fx_->setValue("contrast", 0.0);
+    EXPECT_FALSE(samePixels(fx_->render(request()).output, none.output));
+}
+
+TEST_F(RenderOnHost, FrameNumberRoundsHalvesAwayFromZero) {
+    // Grain is seeded by the frame, so equal frames give equal grain.
+    fx_->setValue("grainAmount", 80.0);
+    auto at = [&](double time) {
+        RenderRequest r = request();
+        r.time = time;
+        return fx_->render(r).output;
+    };
+    EXPECT_TRUE(samePixels(at(2.5), at(3.0)));
+    EXPECT_FALSE(samePixels(at(2.5), at(2.0)));
+    EXPECT_TRUE(samePixels(at(-2.5), at(-3.0)));
+    EXPECT_FALSE(samePixels(at(-2.5), at(-2.0)));
+}
+
+TEST_F(RenderOnHost, HostThreadsOwnThreadsAndAFailingPoolGiveTheSamePicture) {
+    fx_->setValue("halationAmount", 60.0);
+    fx_->setValue("bloomAmount", 60.0);
+    const Image reference = fx_->render(request()).output;
+    for (int variant = 0; variant < 2; ++variant) {
+        HostProfile profile;
+        profile.multiThreadSuite = variant == 0;
+        profile.multiThreadFails = variant == 1;
+        fx_ = nullptr;
+        host_.reset();
+        start(profile);
+        fx_->setValue("halationAmount", 60.0);
+        fx_->setValue("bloomAmount", 60.0);
+        const RenderResult result = fx_->render(request());
+        ASSERT_EQ(result.status, kOfxStatOK) << variant;
+        EXPECT_TRUE(samePixels(result.output, reference)) << variant;
+        expectCleanHost(result);
+    }
+}
+
+// ---- Regions of interest ----------------------------------------------------------------
+
+TEST_F(RenderOnHost, RegionOfInterestGrowsByTheHalationAndBloomReach) {
+    RegionsOfInterestRequest r;
+    r.region = {100, 200, 300, 400};
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1080};
+    EXPECT_EQ(fx_->regionsOfInterest(r).status, kOfxStatReplyDefault);
+
+    auto grownBy = [&](const RegionsOfInterestRequest& req) {
+        const auto result = fx_->regionsOfInterest(req);
+        EXPECT_EQ(result.status, kOfxStatOK);
+        const OfxRectD roi = result.regions.at("Source");
+        EXPECT_DOUBLE_EQ(roi.x2 - 300, 100 - roi.x1);
+        EXPECT_DOUBLE_EQ(roi.y2 - 400, 200 - roi.y1);
+        return 100 - roi.x1;
+    };
+    fx_->setValue("halationAmount", 10.0);
+    EXPECT_NEAR(grownBy(r), 52.0, 1e-4);
+    fx_->setValue("bloomAmount", 10.0);
+    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
+    // In canonical coordinates the grow does not depend on the render scale.
+    r.renderScale = {0.5, 0.5};
+    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
+    // The reach follows the source's height and the radius.
+    r.renderScale = {1.0, 1.0};
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 3840, 2160};
+    fx_->setValue("bloomRadius", 0.5);
+    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
+    fx_->setValue("bloomAmount", 0.0);
+    EXPECT_NEAR(grownBy(r), 104.0, 1e-4);
+    // A source too flat to measure counts as 1080 lines.
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1};
+    EXPECT_NEAR(grownBy(r), 52.0, 1e-4);
+}
+
+}  // namespace
