@@ -393,6 +393,9 @@ RenderResult Instance::render(const RenderRequest& request) {
                      {request.interactiveRender ? 1 : 0}, 1);
     inArgs.defineInt("OfxImageEffectPropRenderQualityDraft", {0}, 1);
     defineRenderModeArgs(inArgs, request);
+    if (request.adjustInArgs) {
+        request.adjustInArgs(inArgs);
+    }
 
     state.time = request.time;
     RenderResult result;

@@ -270,6 +270,9 @@ struct RenderRequest {
     DeviceMemory* device = nullptr;      // GPU modes; none: images stay in CPU memory
     bool sequentialRender = false;
     bool interactiveRender = false;
+    // Last say over the render action's inArgs, for properties the fields above do not cover
+    // (for example OfxImageEffectPropNoSpatialAwareness "true").
+    std::function<void(PropertySet& inArgs)> adjustInArgs;
 };
 
 struct RenderResult {
