@@ -82,4 +82,24 @@ TEST(ExceptionBoundary, FailedAllocationInsideAnActionReturnsFailedAndNothingEsc
     EXPECT_TRUE(host.problems().empty());
 }
 
+TEST(ExceptionBoundary, RenderThatCannotAllocateFailsAndReleasesItsImages) {
+    TestHost host(VD_BUNDLE_DIR);
+    host.setUp(kOfxImageEffectContextFilter);
+    auto& fx = host.createInstance(kOfxImageEffectContextFilter);
+    fx.setValue("bloomAmount", 50.0);
+    vd::testhost::RenderRequest request;
+    request.source = vd::testhost::Image(vd::testhost::BitDepth::byte, 4, {0, 0, 64, 32});
+    request.outputDepth = vd::testhost::BitDepth::byte;
+    vd::testhost::RenderResult result;
+    {
+        FailPluginAllocations failing(host.plugin());
+        result = fx.render(request);
+    }
+    EXPECT_GT(gRefused.load(), 0);
+    EXPECT_EQ(result.status, kOfxStatFailed);
+    EXPECT_EQ(result.imagesNotReleased, 0);
+    EXPECT_TRUE(host.problems().empty());
+    EXPECT_EQ(fx.render(request).status, kOfxStatOK);
+}
+
 }  // namespace
