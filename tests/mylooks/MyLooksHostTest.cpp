@@ -313,18 +313,5 @@ TEST_F(MyLooks, FailedWritesSayCouldNotSave) {
     EXPECT_EQ(menu(), (std::vector<std::string>{"Look 1", "Look 2"}));
 }
 
-TEST_F(MyLooks, TwoInstancesSavingInTurnKeepBothLooks) {
-    Instance& a = start();
-    Instance& b = another();
-    a.setValue("lookName", std::string("From A"));
-    b.setValue("lookName", std::string("From B"));
-    a.pressButton("saveLook");
-    b.pressButton("saveLook");
-    EXPECT_EQ(storedNames(), (std::vector<std::string>{"From A", "From B"}));
-    // The other instance's menu catches up at its next refresh.
-    a.userEdit("lookName", std::string("x"));
-    EXPECT_EQ(menu(), (std::vector<std::string>{"From A", "From B"}));
-}
-
 }  // namespace
 }  // namespace vd::test
