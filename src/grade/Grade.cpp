@@ -106,7 +106,18 @@ inline void gradeToSaturation(const GradeContext& c, float& r, float& g, float& 
     }
 }
 
-inline void applyGrain(const GradeContext& c, int x, int y, float& r, float& g, float& b) {
+// Grain of one row: the two noise signals, offset in position and frame.
+struct RowGrain {
+    GrainRow n;
+    GrainRow m;
+    RowGrain(const GradeContext& c, int y)
+        : n(static_cast<float>(y) + 0.5f, c.grainCell, static_cast<uint32_t>(c.frame)),
+          m(static_cast<float>(y) + 0.5f + 7.0f, c.grainCell,
+            static_cast<uint32_t>(c.frame) + 17u) {}
+};
+
+inline void applyGrain(const GradeContext& c, RowGrain& grain, int x, float& r, float& g,
+                       float& b) {
     const float l = clampf(displayLuma(r, g, b), 0.0f, 1.0f);
     const float w = smoothMask(0.02f, 0.22f, l) * (1.0f - smoothMask(0.78f, 0.98f, l));
     if (!(w > 0.0f)) {
@@ -114,10 +125,8 @@ inline void applyGrain(const GradeContext& c, int x, int y, float& r, float& g, 
     }
     const float amount = c.grainAmount * 0.22f * w;
     const float px = static_cast<float>(x) + 0.5f;
-    const float py = static_cast<float>(y) + 0.5f;
-    const uint32_t frame = static_cast<uint32_t>(c.frame);
-    const float n = grainSignal(px, py, c.grainCell, frame);
-    const float m = grainSignal(px + 19.0f, py + 7.0f, c.grainCell, frame + 17u);
+    const float n = grain.n.at(px);
+    const float m = grain.m.at(px + 19.0f);
     r = r + n * amount;
     g = g + n * amount * 0.92f + m * amount * 0.08f;
     b = b + n * amount * 0.92f - m * amount * 0.08f;
@@ -302,6 +311,7 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     const bool premultiply = c.has(kPremultiply);
     const bool beforeAfter = c.has(kDoBeforeAfter);
     const bool grain = c.has(kDoGrain);
+    RowGrain rowGrain(c, y);
     const bool finish = (c.flags & (kDoVignette | kDoBorder | kDoSplit)) != 0;
 
     // Colours that an earlier pass already computed for this row: after saturation (the
@@ -393,7 +403,7 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                     continue;
                 }
                 if (grain) {
-                    applyGrain(c, x, y, r, g, b);
+                    applyGrain(c, rowGrain, x, r, g, b);
                 }
                 if (e.halo) {
                     applyHaloComposite(c, e, x, r, g, b);

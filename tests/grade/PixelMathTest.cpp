@@ -284,3 +284,21 @@ TEST(Tetrahedral, TableDrivenAndPackedSamplersMatchTheSixCasesExactly) {
 
 }  // namespace
 }  // namespace vd
+
+namespace vd {
+namespace {
+
+TEST(Grain, RowWalkGivesExactlyThePerPixelSignal) {
+    for (float cell : {0.5f, 1.0f, 1.6f, 3.3f, 6.4f}) {
+        for (float y : {0.5f, 7.5f, -12.5f}) {
+            GrainRow row(y, cell, 9u);
+            for (int x = -40; x < 200; x += (x % 13 == 0 ? 5 : 1)) {  // with jumps
+                const float px = static_cast<float>(x) + 0.5f;
+                EXPECT_EQ(row.at(px), grainSignal(px, y, cell, 9u)) << cell << " " << x;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vd
