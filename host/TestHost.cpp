@@ -305,10 +305,6 @@ void valueToStorage(const Param& param, const ParamValue& value, std::vector<dou
 
 }  // namespace
 
-std::size_t Param::width() const {
-    return valueWidth(kind);
-}
-
 ParamValue Param::fromNumbers(const std::vector<double>& numbers) const {
     switch (kind) {
         case ParamKind::integer:

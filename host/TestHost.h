@@ -29,7 +29,6 @@
 // before the process dies, so the failing test names the action.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -123,7 +122,6 @@ class Param {
     friend class Effect;
     friend class Instance;
     friend struct HostAccess;
-    std::size_t width() const;  // how many numbers the value holds
     ParamValue fromNumbers(const std::vector<double>& numbers) const;
     std::vector<double> numbersAt(OfxTime time) const;
 
@@ -176,7 +174,8 @@ class Effect {
     Clip& clip(const std::string& name);
     Clip* findClip(const std::string& name);
 
-    // The host's current time for this effect: paramGetValue and paramSetValue act at it.
+    // The host's current time for this effect: paramGetValue and paramSetValue act at it,
+    // except inside a render or regions-of-interest call, which act at that call's time.
     OfxTime time = 0;
 
     // paramEditBegin and paramEditEnd calls in order: "begin <name>" and "end".
@@ -278,8 +277,9 @@ struct RenderRequest {
 struct RenderResult {
     OfxStatus status = kOfxStatOK;
     // The output image after the render; pixels the plug-in did not write keep their
-    // initial value, which is NaN for float and the maximum for 8- and 16-bit images, so a
-    // test can tell written from unwritten pixels.
+    // initial value, which is NaN for float and the maximum (white, opaque) for 8- and
+    // 16-bit images, so a test can tell written from unwritten pixels (for integer depths,
+    // as long as the plug-in does not write pure white).
     Image output;
     int imagesFetched = 0;
     int imagesNotReleased = 0;
@@ -287,7 +287,7 @@ struct RenderResult {
     bool paddingChanged = false;  // the plug-in wrote into row padding or past the rows
 };
 
-// Initial value of output samples: true when (x, y) was left as the host filled it.
+// True when every sample of the output pixel (x, y) still holds the host's initial value.
 bool untouched(const Image& output, int x, int y);
 
 struct RegionsOfInterestRequest {
