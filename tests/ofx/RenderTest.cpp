@@ -151,20 +151,6 @@ TEST_F(RenderOnHost, RefusalsOfTheRenderArguments) {
     EXPECT_EQ(host_->outstandingImages(), 0);
 }
 
-TEST_F(RenderOnHost, PackOutsideTheCatalogueRendersAsNoPack) {
-    fx_->setValue("borderTop", 0.0);
-    fx_->setValue("contrast", 40.0);
-    const RenderResult none = fx_->render(request());
-    fx_->setValue("footage", 7);
-    const RenderResult outside = fx_->render(request());
-    ASSERT_EQ(none.status, kOfxStatOK);
-    ASSERT_EQ(outside.status, kOfxStatOK);
-    EXPECT_TRUE(samePixels(none.output, outside.output));
-    // And the control really reaches the picture.
-    fx_->setValue("contrast", 0.0);
-    EXPECT_FALSE(samePixels(fx_->render(request()).output, none.output));
-}
-
 TEST_F(RenderOnHost, FrameNumberRoundsHalvesAwayFromZero) {
     // Grain is seeded by the frame, so equal frames give equal grain.
     fx_->setValue("grainAmount", 80.0);
