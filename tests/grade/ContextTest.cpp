@@ -214,6 +214,33 @@ TEST(EffectRegions, GrowClipToTheSourceAndKeepTheWindow) {
     EXPECT_FALSE(effectRegion(PixelRect{0, 0, 10, 10}, 0x7fffffff, nullptr));
 }
 
+TEST(EffectRegions, AlignToTheFrameLatticeWithoutLosingTheWindow) {
+    const PixelRect window{37, 23, 74, 46};
+    const auto r = effectRegion(window, 5, nullptr, kRegionAlign, 0, 0);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->x1, 32);  // 37 - 5 moved back to the lattice
+    EXPECT_EQ(r->y1, 16);
+    EXPECT_EQ(r->x1 + r->w, 79);
+    EXPECT_EQ(r->y1 + r->h, 51);
+    const auto negative = effectRegion(window, 51, nullptr, kRegionAlign, 3, 0);
+    ASSERT_TRUE(negative);
+    EXPECT_EQ(negative->x1, -29);  // 37 - 51 = -14, back to the lattice point 3 - 2 x 16
+}
+
+TEST(EffectRegions, ReachCoversTheWholeFilterFootprint) {
+    // Never less than the radius, and growing with the blur radius of each grid.
+    EXPECT_EQ(haloReachPixels(0), 12);
+    EXPECT_EQ(haloReachPixels(52), 4 * 13 + 8);
+    EXPECT_EQ(haloReachPixels(1000), 1000);
+    EXPECT_EQ(bloomReachPixels(120), 16 * 15 + 34);
+    EXPECT_EQ(sourceReachPixels(0.0f, 1.0f, 0.0f, 1.0f, 1080.0f, 1.0f), 0);
+    EXPECT_EQ(sourceReachPixels(0.1f, 1.0f, 0.0f, 1.0f, 1080.0f, 1.0f), 60);
+    EXPECT_EQ(sourceReachPixels(0.0f, 1.0f, 0.1f, 1.0f, 1080.0f, 1.0f), 274);
+    // Halation is composited over the whole bloom region, so the reaches add up.
+    EXPECT_EQ(sourceReachPixels(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f, 1.0f), 334);
+    EXPECT_EQ(sourceReachPixels(kNaN, 1.0f, -1.0f, 1.0f, 1080.0f, 1.0f), 0);
+}
+
 TEST(BufferSizes, OverflowAndHugeRequestsAreRefused) {
     EXPECT_EQ(checkedBufferFloats(1920, 1080, 3).value(), std::size_t{1920} * 1080 * 3);
     EXPECT_FALSE(checkedBufferFloats(int64_t{1} << 31, int64_t{1} << 31, 3));
