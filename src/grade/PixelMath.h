@@ -183,9 +183,10 @@ class GrainRow {
             const float gy = y / oct.cell;
             const float ty = gy - std::floor(gy);
             oct.sy = ty * ty * (3.0f - 2.0f * ty);
-            oct.y0 = latticeIndex(gy);
-            oct.frame = frame;
-            oct.salt = o;
+            const uint32_t y0 = latticeIndex(gy);
+            const uint32_t rest = frame * 1442695041u ^ o * 2654435761u;
+            oct.key0 = y0 * 668265263u ^ rest;
+            oct.key1 = (y0 + 1u) * 668265263u ^ rest;
             oct.amplitude = amplitude;
             weight += amplitude;
             amplitude *= 0.5f;
@@ -203,15 +204,20 @@ class GrainRow {
     }
 
   private:
+    // hash01 with everything but the column folded into key.
+    static float hashKeyed(uint32_t x, uint32_t key) {
+        return static_cast<float>(mixHash(x * 374761393u ^ key) & 0xffffffu) / 16777215.0f;
+    }
+
     struct Octave {
         float cell, sy, amplitude;
-        uint32_t y0, frame, salt;
+        uint32_t key0, key1;  // the hash inputs of the two lattice rows, less the column
         bool cached = false;
         uint32_t x0 = 0;
         float a = 0, b = 0, c = 0, d = 0;  // corners (x0, y0), (x0+1, y0), (x0, y0+1), ...
 
         float at(float x) {
-            const float gx = x / cell;
+            const float gx = cell == 1.0f ? x : x / cell;  // x / 1 is x: skip the division
             const float fx0 = std::floor(gx);
             const float tx = gx - fx0;
             const float sx = tx * tx * (3.0f - 2.0f * tx);
@@ -221,11 +227,11 @@ class GrainRow {
                     a = b;
                     c = d;
                 } else {
-                    a = hash01(xi, y0, frame, salt);
-                    c = hash01(xi, y0 + 1u, frame, salt);
+                    a = hashKeyed(xi, key0);
+                    c = hashKeyed(xi, key1);
                 }
-                b = hash01(xi + 1u, y0, frame, salt);
-                d = hash01(xi + 1u, y0 + 1u, frame, salt);
+                b = hashKeyed(xi + 1u, key0);
+                d = hashKeyed(xi + 1u, key1);
                 x0 = xi;
                 cached = true;
             }
@@ -383,15 +389,14 @@ inline void applyShadowExposure(float& r, float& g, float& b, float a) {
     if (!(w > 0.0f)) {
         return;
     }
-    float gain = std::exp2(a * w);
+    // The gain is 2^(a w) in linear light, capped for a lift at (0.40 / L)^2.2 so that
+    // no pixel passes luma 0.40; applied in display light it is its 2.2th root, which
+    // is taken directly: 2^(a w / 2.2), capped at 0.40 / L.
+    float scale = std::exp2(a * w / 2.2f);
     if (a > 0.0f) {
-        gain = minf(gain, powUp(0.40f / l));
+        scale = minf(scale, 0.40f / l);
     }
-    if (!(gain > 0.0f) || !std::isfinite(gain)) {
-        return;
-    }
-    const float scale = powDown(gain);
-    if (!std::isfinite(scale)) {
+    if (!(scale > 0.0f) || !std::isfinite(scale)) {
         return;
     }
     if (r > 0.0f) {
@@ -414,7 +419,8 @@ inline float mapHighlightLuma(float y, float a) {
     const float stops = a > 0.0f ? 2.9f : 1.3f;
     const float s = clampf(y, 0.000001f, 1.0f);
     const float w = smoothMask(0.34f, 0.92f, s);
-    float out = powDown(maxf(powUp(s) * std::exp2(a * stops * w), 0.0f));
+    // (s^2.2 x 2^(a stops w))^(1/2.2), with the powers folded: s x 2^(a stops w / 2.2).
+    float out = s * std::exp2(a * stops * w / 2.2f);
     if (a > 0.0f) {
         if (s >= 1.0f) {
             out = 1.0f;
