@@ -47,6 +47,8 @@ TEST_F(Store, FileLocation) {
     const std::string deep = path("a/b/c/Mine.json");
     ::setenv("VD_MY_LOOKS_FILE", deep.c_str(), 1);
     EXPECT_EQ(myLooksFilePath(), deep);
+    EXPECT_TRUE(loadMyLooks().looks.empty());
+    EXPECT_FALSE(exists(path("a")));  // loading creates nothing
     ASSERT_TRUE(saveMyLooks(withNames({"One"})));
     EXPECT_EQ(loadMyLooks().looks.at(0).name, "One");
     EXPECT_FALSE(exists(deep + ".tmp"));
