@@ -53,108 +53,108 @@ void setOptional(const Definer& d, OfxPropertySetHandle props, const char* name,
     }
 }
 
-void setHint(const Definer& d, OfxPropertySetHandle props, const ParamSpec& spec) {
-    if (spec.hint) {
-        setString(d.p, props, kOfxParamPropHint, spec.hint->c_str());
+void setHint(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
+    if (row.hint) {
+        setString(d.p, props, kOfxParamPropHint, row.hint->c_str());
     }
 }
 
-void setParent(const Definer& d, OfxPropertySetHandle props, const ParamSpec& spec) {
-    if (!spec.parent.empty()) {
-        setString(d.p, props, kOfxParamPropParent, spec.parent.c_str());
+void setParent(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
+    if (!row.parent.empty()) {
+        setString(d.p, props, kOfxParamPropParent, row.parent.c_str());
     }
 }
 
 // Sets the properties of one defined parameter. The results of individual sets are not
 // checked: a host that refuses one keeps its default for it.
-void setProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec& spec) {
-    setString(d.p, props, kOfxPropLabel, spec.label.c_str());
-    switch (spec.kind) {
+void setProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
+    setString(d.p, props, kOfxPropLabel, row.label.c_str());
+    switch (row.kind) {
         case ParamKind::group:
-            setInt(d.p, props, kOfxParamPropGroupOpen, spec.groupOpen ? 1 : 0);
+            setInt(d.p, props, kOfxParamPropGroupOpen, row.groupOpen ? 1 : 0);
             return;
         case ParamKind::choice: {
-            setHint(d, props, spec);
-            const std::vector<const char*> options = cStrings(spec.options);
+            setHint(d, props, row);
+            const std::vector<const char*> options = cStrings(row.options);
             setStrings(d.p, props, kOfxParamPropChoiceOption, options, OnIndexFailure::stop);
             // The order pins each option to its number, so saved projects load by index even
             // after a label changes. Hosts without propSetIntN get no order at all.
             if (d.p->propSetIntN) {
-                std::vector<int> order(spec.options.size());
+                std::vector<int> order(row.options.size());
                 for (std::size_t i = 0; i < order.size(); ++i) {
                     order[i] = static_cast<int>(i);
                 }
                 d.p->propSetIntN(props, kOfxParamPropChoiceOrder, static_cast<int>(order.size()),
                                  order.data());
             }
-            setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(spec.defaultValue));
-            setOptional(d, props, kOfxParamPropSecret, spec.secret);
+            setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(row.defaultValue));
+            setOptional(d, props, kOfxParamPropSecret, row.secret);
             setInt(d.p, props, kOfxParamPropAnimates, 0);
-            setOptional(d, props, kOfxParamPropEvaluateOnChange, spec.evaluateOnChange);
-            setParent(d, props, spec);
+            setOptional(d, props, kOfxParamPropEvaluateOnChange, row.evaluateOnChange);
+            setParent(d, props, row);
             return;
         }
         case ParamKind::number:
-            setHint(d, props, spec);
+            setHint(d, props, row);
             setString(d.p, props, kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
-            setDouble(d.p, props, kOfxParamPropDefault, spec.defaultValue);
-            setDouble(d.p, props, kOfxParamPropMin, spec.min);
-            setDouble(d.p, props, kOfxParamPropMax, spec.max);
-            setDouble(d.p, props, kOfxParamPropDisplayMin, spec.displayMin);
-            setDouble(d.p, props, kOfxParamPropDisplayMax, spec.displayMax);
-            setDouble(d.p, props, kOfxParamPropIncrement, spec.increment);
-            setInt(d.p, props, kOfxParamPropDigits, spec.digits);
+            setDouble(d.p, props, kOfxParamPropDefault, row.defaultValue);
+            setDouble(d.p, props, kOfxParamPropMin, row.min);
+            setDouble(d.p, props, kOfxParamPropMax, row.max);
+            setDouble(d.p, props, kOfxParamPropDisplayMin, row.displayMin);
+            setDouble(d.p, props, kOfxParamPropDisplayMax, row.displayMax);
+            setDouble(d.p, props, kOfxParamPropIncrement, row.increment);
+            setInt(d.p, props, kOfxParamPropDigits, row.digits);
             setInt(d.p, props, kOfxParamPropAnimates, 1);
-            setParent(d, props, spec);
+            setParent(d, props, row);
             return;
         case ParamKind::text:
-            setHint(d, props, spec);
-            setString(d.p, props, kOfxParamPropDefault, spec.defaultText.c_str());
+            setHint(d, props, row);
+            setString(d.p, props, kOfxParamPropDefault, row.defaultText.c_str());
             setString(d.p, props, kOfxParamPropStringMode,
-                      spec.labelMode ? kOfxParamStringIsLabel : kOfxParamStringIsSingleLine);
-            setOptional(d, props, kOfxParamPropEnabled, spec.enabled);
+                      row.labelMode ? kOfxParamStringIsLabel : kOfxParamStringIsSingleLine);
+            setOptional(d, props, kOfxParamPropEnabled, row.enabled);
             setInt(d.p, props, kOfxParamPropAnimates, 0);
             setInt(d.p, props, kOfxParamPropEvaluateOnChange, 0);
-            setOptional(d, props, kOfxParamPropSecret, spec.secret);
-            setParent(d, props, spec);
+            setOptional(d, props, kOfxParamPropSecret, row.secret);
+            setParent(d, props, row);
             return;
         case ParamKind::toggle:
-            setHint(d, props, spec);
-            setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(spec.defaultValue));
+            setHint(d, props, row);
+            setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(row.defaultValue));
             setInt(d.p, props, kOfxParamPropAnimates, 0);
-            setOptional(d, props, kOfxParamPropSecret, spec.secret);
-            setOptional(d, props, kOfxParamPropEvaluateOnChange, spec.evaluateOnChange);
-            setParent(d, props, spec);
+            setOptional(d, props, kOfxParamPropSecret, row.secret);
+            setOptional(d, props, kOfxParamPropEvaluateOnChange, row.evaluateOnChange);
+            setParent(d, props, row);
             return;
         case ParamKind::colour:
-            setHint(d, props, spec);
+            setHint(d, props, row);
             for (int i = 0; i < 3; ++i) {
                 setDouble(d.p, props, kOfxParamPropDefault,
-                          spec.defaultColour[static_cast<std::size_t>(i)], i);
+                          row.defaultColour[static_cast<std::size_t>(i)], i);
             }
             setInt(d.p, props, kOfxParamPropAnimates, 1);
-            setParent(d, props, spec);
+            setParent(d, props, row);
             return;
         case ParamKind::button:
-            setHint(d, props, spec);
+            setHint(d, props, row);
             setInt(d.p, props, kOfxParamPropAnimates, 0);
             setInt(d.p, props, kOfxParamPropEvaluateOnChange, 0);
-            setOptional(d, props, kOfxParamPropSecret, spec.secret);
-            setOptional(d, props, kOfxParamPropEnabled, spec.enabled);
-            setParent(d, props, spec);
+            setOptional(d, props, kOfxParamPropSecret, row.secret);
+            setOptional(d, props, kOfxParamPropEnabled, row.enabled);
+            setParent(d, props, row);
             return;
     }
 }
 
 // Hides a number and stops it animating through its handle, as a later visibility rule
 // will show it again.
-void freezeAndHide(const Definer& d, const ParamSpec& spec) {
+void freezeAndHide(const Definer& d, const ParamSpec& row) {
     if (!d.params->paramGetHandle) {
         return;
     }
     OfxParamHandle handle = nullptr;
     OfxPropertySetHandle props = nullptr;
-    if (d.params->paramGetHandle(d.set, spec.name.c_str(), &handle, &props) != kOfxStatOK) {
+    if (d.params->paramGetHandle(d.set, row.name.c_str(), &handle, &props) != kOfxStatOK) {
         return;
     }
     if (!props && handle && d.params->paramGetPropertySet) {
@@ -166,19 +166,18 @@ void freezeAndHide(const Definer& d, const ParamSpec& spec) {
 
 // Defines one parameter. False when the host refused it (an error status or no property
 // set), or when a choice has no options to offer.
-bool define(const Definer& d, const ParamSpec& spec) {
-    if (spec.kind == ParamKind::choice && spec.options.empty()) {
+bool define(const Definer& d, const ParamSpec& row) {
+    if (row.kind == ParamKind::choice && row.options.empty()) {
         return false;
     }
     OfxPropertySetHandle props = nullptr;
-    if (d.params->paramDefine(d.set, paramType(spec.kind), spec.name.c_str(), &props) !=
-            kOfxStatOK ||
+    if (d.params->paramDefine(d.set, paramType(row.kind), row.name.c_str(), &props) != kOfxStatOK ||
         !props) {
         return false;
     }
-    setProperties(d, props, spec);
-    if (spec.frozenAndHidden) {
-        freezeAndHide(d, spec);
+    setProperties(d, props, row);
+    if (row.frozenAndHidden) {
+        freezeAndHide(d, row);
     }
     return true;
 }
@@ -228,12 +227,12 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     std::vector<bool> defined(table.size(), false);
     for (const bool lastPass : {false, true}) {
         for (std::size_t i = 0; i < table.size(); ++i) {
-            const ParamSpec& spec = table[i];
-            if (spec.definedLast != lastPass) {
+            const ParamSpec& row = table[i];
+            if (row.definedLast != lastPass) {
                 continue;
             }
-            defined[i] = define(d, spec);
-            if (!defined[i] && spec.onFailure == OnDefineFailure::endAction) {
+            defined[i] = define(d, row);
+            if (!defined[i] && row.onFailure == OnDefineFailure::endAction) {
                 return kOfxStatFailed;
             }
         }

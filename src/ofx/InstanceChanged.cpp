@@ -23,8 +23,8 @@ namespace {
 std::atomic<OfxImageEffectHandle> gRefreshing{nullptr};
 
 double defaultOf(const char* name) {
-    const ParamSpec* spec = findParam(name);
-    return spec ? spec->defaultValue : 0.0;
+    const ParamSpec* row = findParam(name);
+    return row ? row->defaultValue : 0.0;
 }
 
 bool isLookChoice(const char* name) {
