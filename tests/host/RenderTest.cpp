@@ -205,6 +205,38 @@ TEST(RegionsOfInterest, TheRegionsThePlugInSetsAreReadBack) {
     EXPECT_EQ(probe.fx->regionsOfInterest(request).regions["Source"].x1, 10);
 }
 
+TEST(Images, AFetchedImageDescribesItselfAsAHostImageDoes) {
+    Probe probe;
+    auto* effects =
+        static_cast<const OfxImageEffectSuiteV1*>(probe.host.fetchSuite(kOfxImageEffectSuite, 1));
+    Clip& source = probe.fx->clip("Source");
+    OfxPropertySetHandle handle = nullptr;
+    EXPECT_EQ(effects->clipGetImage(source.handle(), 0, nullptr, &handle), kOfxStatFailed);
+
+    source.image = Image(BitDepth::short16, 4, {-2, 3, 6, 8});
+    source.image->premultiplied = true;
+    ASSERT_EQ(effects->clipGetImage(source.handle(), 0, nullptr, &handle), kOfxStatOK);
+    const PropertySet& image = *PropertySet::fromHandle(handle);
+    EXPECT_EQ(image.string(kOfxImageEffectPropPixelDepth), kOfxBitDepthShort);
+    EXPECT_EQ(image.string(kOfxImageEffectPropComponents), kOfxImageComponentRGBA);
+    EXPECT_EQ(image.string(kOfxImageEffectPropPreMultiplication), kOfxImagePreMultiplied);
+    EXPECT_EQ(image.integers(kOfxImagePropBounds), (std::vector<int>{-2, 3, 6, 8}));
+    EXPECT_EQ(image.integers(kOfxImagePropRegionOfDefinition), (std::vector<int>{-2, 3, 6, 8}));
+    EXPECT_EQ(image.integer(kOfxImagePropRowBytes), 8 * 4 * 2);
+    EXPECT_NE(image.pointer(kOfxImagePropData), nullptr);
+    OfxRectD rod{};
+    EXPECT_EQ(effects->clipGetRegionOfDefinition(source.handle(), 0, &rod), kOfxStatOK);
+    EXPECT_EQ(rod.x1, -2);
+    EXPECT_EQ(rod.y2, 8);
+    EXPECT_EQ(probe.host.outstandingImages(), 1);
+    EXPECT_EQ(effects->clipReleaseImage(handle), kOfxStatOK);
+    EXPECT_EQ(probe.host.outstandingImages(), 0);
+    EXPECT_EQ(effects->clipReleaseImage(handle), kOfxStatErrBadHandle);
+    ASSERT_EQ(probe.host.problems().size(), 1u);
+    EXPECT_NE(probe.host.problems()[0].find("released twice"), std::string::npos);
+    EXPECT_EQ(effects->abort(probe.fx->handle()), 0);
+}
+
 TEST(Images, NormalisedAccessRoundsAndClampsIntegerDepths) {
     Image bytes(BitDepth::byte, 3, {-1, -1, 1, 1});
     bytes.set(-1, -1, 0, 0.5f);
