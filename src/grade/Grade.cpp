@@ -132,6 +132,36 @@ inline void applyGrain(const GradeContext& c, RowGrain& grain, int x, float& r, 
     b = b + n * amount * 0.92f - m * amount * 0.08f;
 }
 
+// Vignette gain and dither, then the letterbox and pillarbox bars.
+inline void applyVignetteBorder(const GradeContext& c, int x, int y, float& r, float& g, float& b) {
+    if (c.has(kDoVignette)) {
+        const float s =
+            vignetteScale(x, y, c.rod, c.vignetteAmount, c.vignetteSize, c.vignetteFeather);
+        const float dither = vignetteDither(x, y, c.frame);
+        r = r * s + dither;
+        g = g * s + dither;
+        b = b * s + dither;
+    }
+    if (c.has(kDoBorder) && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
+        r = c.borderColour[0];
+        g = c.borderColour[1];
+        b = c.borderColour[2];
+    }
+}
+
+// Split screen: the before colour left of the divider, white on it, the grade right of it.
+inline void applyCompare(const GradeContext& c, int x, float beforeR, float beforeG, float beforeB,
+                         float& r, float& g, float& b) {
+    const int side = splitSide(x, c.splitX, c.splitHalf);
+    if (side == 0) {
+        r = g = b = 1.0f;
+    } else if (side < 0) {
+        r = beforeR;
+        g = beforeG;
+        b = beforeB;
+    }
+}
+
 // The parts of the halation and bloom composites that are the same along a row.
 struct RowEffects {
     bool halo = false;
@@ -170,8 +200,9 @@ inline float bilinear1(const float* grid, int w, const GridAxis& ax, const GridA
     return top + (bottom - top) * ay.t;
 }
 
-inline void bilinear3(const float* grid, int w, const GridAxis& ax, const GridAxis& ay,
-                      float out[3]) {
+// Bilinear read of an RGB level (the bloom levels), per channel.
+inline void sampleBloom(const float* grid, int w, const GridAxis& ax, const GridAxis& ay,
+                        float out[3]) {
     const float* r0 = grid + static_cast<std::size_t>(ay.i0) * w * 3;
     const float* r1 = grid + static_cast<std::size_t>(ay.i1) * w * 3;
     for (int k = 0; k < 3; ++k) {
@@ -205,8 +236,9 @@ inline void applyBloomComposite(const GradeContext& c, const RowEffects& e, int 
                                 float& g, float& b) {
     const float fx = static_cast<float>(x - c.bloomRegion.x1) + 0.5f;
     float wide[3], broad[3];
-    bilinear3(c.level0.data(), c.bloom0W, gridAxis(fx / 4.0f - 0.5f, c.bloom0W), e.bloom0Y, wide);
-    bilinear3(c.level1.data(), c.bloom1W, gridAxis(fx / 16.0f - 0.5f, c.bloom1W), e.bloom1Y, broad);
+    sampleBloom(c.level0.data(), c.bloom0W, gridAxis(fx / 4.0f - 0.5f, c.bloom0W), e.bloom0Y, wide);
+    sampleBloom(c.level1.data(), c.bloom1W, gridAxis(fx / 16.0f - 0.5f, c.bloom1W), e.bloom1Y,
+                broad);
     screenBlend(r, g, b, 0.82f * wide[0] + 0.22f * broad[0], 0.82f * wide[1] + 0.22f * broad[1],
                 0.82f * wide[2] + 0.22f * broad[2], c.bloomGain);
 }
@@ -420,28 +452,9 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 applyBloomComposite(c, e, x, r, g, b);
             }
             if (finish) {
-                if (c.has(kDoVignette)) {
-                    const float s = vignetteScale(x, y, c.rod, c.vignetteAmount, c.vignetteSize,
-                                                  c.vignetteFeather);
-                    const float dither = vignetteDither(x, y, c.frame);
-                    r = r * s + dither;
-                    g = g * s + dither;
-                    b = b * s + dither;
-                }
-                if (c.has(kDoBorder) && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
-                    r = c.borderColour[0];
-                    g = c.borderColour[1];
-                    b = c.borderColour[2];
-                }
+                applyVignetteBorder(c, x, y, r, g, b);
                 if (c.has(kDoSplit)) {
-                    const int side = splitSide(x, c.splitX, c.splitHalf);
-                    if (side == 0) {
-                        r = g = b = 1.0f;
-                    } else if (side < 0) {
-                        r = beforeR;
-                        g = beforeG;
-                        b = beforeB;
-                    }
+                    applyCompare(c, x, beforeR, beforeG, beforeB, r, g, b);
                 }
             }
         }
