@@ -22,7 +22,6 @@ bool isLiveHandle(HandleKind kind, const void* object);
 struct HostAccess {
     // The live host, or null.
     static TestHost* current();
-    static void setCurrent(TestHost* host);
 
     // Handle lookups; an unknown handle is recorded as a problem and gives null.
     static Effect* effect(OfxImageEffectHandle handle, const char* call);

@@ -348,7 +348,8 @@ RenderResult Instance::render(const RenderRequest& request) {
     }
     OfxRectI window = isEmpty(request.renderWindow) ? outputBounds : request.renderWindow;
 
-    // Unwritten output samples keep a value a plug-in never writes: NaN, or the maximum.
+    // Output samples start as NaN (float) or the maximum (integer depths), values a grade
+    // hardly ever writes, so unwritten pixels can be told apart afterwards.
     Image blank(request.outputDepth, request.outputComponents, outputBounds);
     const float sentinel =
         request.outputDepth == BitDepth::float32 ? std::numeric_limits<float>::quiet_NaN() : 1.0f;
