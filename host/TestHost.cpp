@@ -130,9 +130,6 @@ bool isLiveHandle(HandleKind kind, const void* object) {
 TestHost* HostAccess::current() {
     return gHost.load();
 }
-void HostAccess::setCurrent(TestHost* host) {
-    gHost.store(host);
-}
 
 void HostAccess::problem(std::string text) {
     if (TestHost* host = current()) {
