@@ -242,6 +242,30 @@ TEST(Edits, ChoiceOptionsAreFixedOrReplaceableByProfile) {
     }
 }
 
+TEST(Edits, EditBlocksAndTimedWritesAreRecordedAsThePlugInMadeThem) {
+    TestHost host(VD_PROBE_BUNDLE);
+    host.setUp(kFilter);
+    Instance& fx = host.createInstance(kFilter);
+    auto* params = static_cast<const OfxParameterSuiteV1*>(host.fetchSuite(kOfxParameterSuite, 1));
+    auto* effects =
+        static_cast<const OfxImageEffectSuiteV1*>(host.fetchSuite(kOfxImageEffectSuite, 1));
+    OfxParamSetHandle set = nullptr;
+    ASSERT_EQ(effects->getParamSet(fx.handle(), &set), kOfxStatOK);
+    OfxParamHandle amount = nullptr;
+    ASSERT_EQ(params->paramGetHandle(set, "amount", &amount, nullptr), kOfxStatOK);
+    EXPECT_EQ(params->paramEditBegin(set, "Reset"), kOfxStatOK);
+    EXPECT_EQ(params->paramSetValueAtTime(amount, 3.0, 0.75), kOfxStatOK);
+    EXPECT_EQ(params->paramEditEnd(set), kOfxStatOK);
+    EXPECT_EQ(params->paramEditEnd(set), kOfxStatFailed);
+
+    EXPECT_EQ(fx.editHistory(), (std::vector<std::string>{"begin Reset", "end"}));
+    ASSERT_EQ(fx.writes().size(), 1u);
+    EXPECT_EQ(fx.writes()[0].time, std::optional<OfxTime>(3.0));
+    EXPECT_EQ(fx.param("amount").keyTimes(), (std::vector<OfxTime>{3.0}));
+    EXPECT_EQ(params->paramGetHandle(set, "absent", &amount, nullptr), kOfxStatErrUnknown);
+    EXPECT_EQ(host.problems().size(), 1u);  // the unmatched paramEditEnd
+}
+
 TEST(Instances, DestroyingSendsTheActionAndForgetsTheInstance) {
     TestHost host(VD_PROBE_BUNDLE);
     host.setUp(kFilter);
