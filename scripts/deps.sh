@@ -10,6 +10,7 @@ packages=(
   python3
   locales
   libopencolorio-dev
+  libpng-dev zlib1g-dev
 )
 missing=()
 for p in "${packages[@]}"; do
