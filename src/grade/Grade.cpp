@@ -494,7 +494,18 @@ void lookRow(GradeContext& c, int y, float* scratch) {
     const int edge = c.settings->lutEdge;
     const float intensity = c.intensity;
     float* out = rowOut;
-    for (int x = c.x1; x < c.x2; ++x, out += dstComps) {
+    int x = c.x1;
+#if defined(__SSE2__)
+    // Four at a time while the row has source pixels from its first column on; the rest
+    // (and rows that start outside the source) one at a time below.
+    if (look && src.pixels != nullptr && src.comps == 4 && dstComps == 4 && src.from == x) {
+        const float* in = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * 4;
+        for (; x + 4 <= src.to; x += 4, in += 16, out += 16) {
+            lookQuad(in, out, cube, edge, intensity);
+        }
+    }
+#endif
+    for (; x < c.x2; ++x, out += dstComps) {
         float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
         if (x >= src.from && x < src.to) {
             const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;

@@ -18,6 +18,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace vd {
@@ -284,6 +285,44 @@ inline constexpr TetraOrderTable kTetraOrderTable{};
 
 inline constexpr const int* kTetraOrder = detail::kTetraOrderTable.v;
 
+// Which tetrahedron the fractions fall in, as the comparison pattern of kTetraOrder.
+inline int tetraKey(float dr, float dg, float db) {
+    return (dr > dg ? 1 : 0) | (dg > db ? 2 : 0) | (dr > db ? 4 : 0) | (db > dg ? 8 : 0) |
+           (db > dr ? 16 : 0);
+}
+
+// The taps of lattice cell (r0, g0, b0) (each at most n - 1) at fractions (dr, dg, db).
+// The six tetrahedra are chosen by strict comparisons so that ties fall to the later
+// ones; each is an order of the axes by falling fraction, the corners step along the axes
+// in that order and the weights are the differences of the sorted fractions. The choice
+// is made by table rather than by branches: on textured pictures the order changes from
+// pixel to pixel and branches would mostly be mispredicted.
+inline TetraTaps tetraTapsAt(int n, int r0, int g0, int b0, float dr, float dg, float db, int key,
+                             std::ptrdiff_t unit) {
+    const std::ptrdiff_t sr = unit;
+    const std::ptrdiff_t sg = unit * n;
+    const std::ptrdiff_t sb = unit * n * n;
+    // Steps to the next lattice point along each axis; 0 on the top face.
+    const std::ptrdiff_t dR = r0 + 1 < n ? sr : 0;
+    const std::ptrdiff_t dG = g0 + 1 < n ? sg : 0;
+    const std::ptrdiff_t dB = b0 + 1 < n ? sb : 0;
+    const int order = kTetraOrder[key];
+    const float f[3] = {dr, dg, db};
+    const std::ptrdiff_t step[3] = {dR, dG, dB};
+    const int a1 = order & 3, a2 = (order >> 2) & 3, a3 = (order >> 4) & 3;
+    const float f1 = f[a1], f2 = f[a2], f3 = f[a3];
+    TetraTaps t;
+    t.o000 = r0 * sr + g0 * sg + b0 * sb;
+    t.oA = t.o000 + step[a1];
+    t.oB = t.oA + step[a2];
+    t.o111 = t.o000 + dR + dG + dB;
+    t.w0 = 1.0f - f1;
+    t.wA = f1 - f2;
+    t.wB = f2 - f3;
+    t.w1 = f3;
+    return t;
+}
+
 // Inputs are clamped to [0, 1] and NaN counts as 0, so every offset lies inside the cube.
 inline TetraTaps tetraTaps(int n, float r, float g, float b, std::ptrdiff_t unit) {
     const float top = static_cast<float>(n - 1);
@@ -305,38 +344,10 @@ inline TetraTaps tetraTaps(int n, float r, float g, float b, std::ptrdiff_t unit
         b0 = n - 1;
         b = top;
     }
-    const std::ptrdiff_t sr = unit;
-    const std::ptrdiff_t sg = unit * n;
-    const std::ptrdiff_t sb = unit * n * n;
-    // Steps to the next lattice point along each axis; 0 on the top face.
-    const std::ptrdiff_t dR = r0 + 1 < n ? sr : 0;
-    const std::ptrdiff_t dG = g0 + 1 < n ? sg : 0;
-    const std::ptrdiff_t dB = b0 + 1 < n ? sb : 0;
     const float dr = r - static_cast<float>(r0);
     const float dg = g - static_cast<float>(g0);
     const float db = b - static_cast<float>(b0);
-    // The six tetrahedra, chosen by strict comparisons so that ties fall to the later
-    // ones. Each is an order of the axes by falling fraction; the corners step along the
-    // axes in that order and the weights are the differences of the sorted fractions.
-    // The choice is made by table rather than by branches: on textured pictures the
-    // order changes from pixel to pixel and branches would mostly be mispredicted.
-    const int key = (dr > dg ? 1 : 0) | (dg > db ? 2 : 0) | (dr > db ? 4 : 0) | (db > dg ? 8 : 0) |
-                    (db > dr ? 16 : 0);
-    const int order = kTetraOrder[key];
-    const float f[3] = {dr, dg, db};
-    const std::ptrdiff_t step[3] = {dR, dG, dB};
-    const int a1 = order & 3, a2 = (order >> 2) & 3, a3 = (order >> 4) & 3;
-    const float f1 = f[a1], f2 = f[a2], f3 = f[a3];
-    TetraTaps t;
-    t.o000 = r0 * sr + g0 * sg + b0 * sb;
-    t.oA = t.o000 + step[a1];
-    t.oB = t.oA + step[a2];
-    t.o111 = t.o000 + dR + dG + dB;
-    t.w0 = 1.0f - f1;
-    t.wA = f1 - f2;
-    t.wB = f2 - f3;
-    t.w1 = f3;
-    return t;
+    return tetraTapsAt(n, r0, g0, b0, dr, dg, db, tetraKey(dr, dg, db), unit);
 }
 
 // Tetrahedral interpolation in an N^3 cube of RGB entries (red fastest). Without a cube
@@ -355,15 +366,76 @@ inline void sampleTetra(const float* cube, int n, float r, float g, float b, flo
     }
 }
 
+#if defined(__SSE2__)
+// The weighted sum of the four entries of a packed cube, all channels at once.
+inline __m128 tetraSum(const float* cube4, const TetraTaps& t) {
+    __m128 acc = _mm_mul_ps(_mm_set1_ps(t.w0), _mm_loadu_ps(cube4 + t.o000));
+    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wA), _mm_loadu_ps(cube4 + t.oA)));
+    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wB), _mm_loadu_ps(cube4 + t.oB)));
+    return _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.w1), _mm_loadu_ps(cube4 + t.o111)));
+}
+
+// Four RGBA pixels through a packed cube, mixed by intensity, alpha kept: the clamping,
+// lattice cells and tetrahedron choices of the four are computed side by side, the
+// corner reads per pixel. Gives exactly what sampleTetraPacked and the scalar mix give.
+inline void lookQuad(const float* in, float* out, const float* cube4, int n, float intensity) {
+    __m128 p[4] = {_mm_loadu_ps(in), _mm_loadu_ps(in + 4), _mm_loadu_ps(in + 8),
+                   _mm_loadu_ps(in + 12)};
+    __m128 r = p[0], g = p[1], b = p[2], a = p[3];
+    _MM_TRANSPOSE4_PS(r, g, b, a);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 top = _mm_set1_ps(static_cast<float>(n - 1));
+    const __m128i last = _mm_set1_epi32(n - 1);
+    const __m128i belowLast = _mm_set1_epi32(n - 2);
+    // max(v, 0) gives 0 for NaN (the second operand wins), then min(v, 1): clampf.
+    __m128 axis[3] = {r, g, b};
+    __m128i cell[3];
+    for (int k = 0; k < 3; ++k) {
+        __m128 v = _mm_mul_ps(_mm_min_ps(_mm_max_ps(axis[k], zero), one), top);
+        __m128i i = _mm_cvttps_epi32(v);
+        const __m128i atTop = _mm_cmpgt_epi32(i, belowLast);
+        i = _mm_or_si128(_mm_and_si128(atTop, last), _mm_andnot_si128(atTop, i));
+        const __m128 atTopF = _mm_castsi128_ps(atTop);
+        v = _mm_or_ps(_mm_and_ps(atTopF, top), _mm_andnot_ps(atTopF, v));
+        axis[k] = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
+        cell[k] = i;
+    }
+    const __m128 dr = axis[0], dg = axis[1], db = axis[2];
+    auto bit = [](__m128 mask, int value) {
+        return _mm_and_si128(_mm_castps_si128(mask), _mm_set1_epi32(value));
+    };
+    const __m128i key = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(bit(_mm_cmpgt_ps(dr, dg), 1), bit(_mm_cmpgt_ps(dg, db), 2)),
+                     _mm_or_si128(bit(_mm_cmpgt_ps(dr, db), 4), bit(_mm_cmpgt_ps(db, dg), 8))),
+        bit(_mm_cmpgt_ps(db, dr), 16));
+    alignas(16) int ri[4], gi[4], bi[4], keys[4];
+    alignas(16) float fr[4], fg[4], fb[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ri), cell[0]);
+    _mm_store_si128(reinterpret_cast<__m128i*>(gi), cell[1]);
+    _mm_store_si128(reinterpret_cast<__m128i*>(bi), cell[2]);
+    _mm_store_si128(reinterpret_cast<__m128i*>(keys), key);
+    _mm_store_ps(fr, dr);
+    _mm_store_ps(fg, dg);
+    _mm_store_ps(fb, db);
+    const __m128 mix = _mm_set_ps(0.0f, intensity, intensity, intensity);
+    const __m128 alphaMask = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
+    for (int i = 0; i < 4; ++i) {
+        const TetraTaps t = tetraTapsAt(n, ri[i], gi[i], bi[i], fr[i], fg[i], fb[i], keys[i], 4);
+        const __m128 lut = tetraSum(cube4, t);
+        const __m128 mixed = _mm_add_ps(p[i], _mm_mul_ps(_mm_sub_ps(lut, p[i]), mix));
+        _mm_storeu_ps(out + 4 * i,
+                      _mm_or_ps(_mm_andnot_ps(alphaMask, mixed), _mm_and_ps(alphaMask, p[i])));
+    }
+}
+#endif
+
 // The same lookup in a packed cube whose entries take 4 floats (RGB and one unused), so
 // that each entry is one vector load. Gives exactly the values of sampleTetra.
 inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float b, float out[3]) {
     const TetraTaps t = tetraTaps(n, r, g, b, 4);
 #if defined(__SSE2__)
-    __m128 acc = _mm_mul_ps(_mm_set1_ps(t.w0), _mm_loadu_ps(cube4 + t.o000));
-    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wA), _mm_loadu_ps(cube4 + t.oA)));
-    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wB), _mm_loadu_ps(cube4 + t.oB)));
-    acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.w1), _mm_loadu_ps(cube4 + t.o111)));
+    const __m128 acc = tetraSum(cube4, t);
     alignas(16) float v[4];
     _mm_store_ps(v, acc);
     out[0] = v[0];
