@@ -16,12 +16,16 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kSqrt3 = 1.7320508075688772;
 constexpr double kGrey = 0.18;
 
-// Where the distance-based gamut compression starts: on entry to the working gamut only
-// colours at its edge move (the camera's gamut may be wider, and noise below black gives
-// negative channels); into the display gamut, channels above 20% of the largest are left
-// alone.
+// Where the distance-based gamut compression starts (a channel's distance from the largest
+// channel, 0 to 1 inside the gamut). On entry the camera's gamut may be wider than the
+// working one, and noise below black gives negative channels: only the edge moves. Into
+// the display gamut from Rec.2020, compression starts at a channel of 20% of the largest,
+// which leaves room for a gentle roll-in; video looks start from colours that are already
+// inside, so only what a grade pushes to the edge moves (an earlier start would bend the
+// hue of ordinary saturated colours such as darker skin).
 constexpr double kEntryThreshold = 0.9;
-constexpr double kDisplayThreshold = 0.8;
+constexpr double kLogDisplayThreshold = 0.8;
+constexpr double kVideoDisplayThreshold = 0.95;
 // Offset of the density (log) domain used for crosstalk; keeps blacks finite.
 constexpr double kDensityOffset = 0.004;
 
@@ -175,10 +179,9 @@ double sCurve(double c, double pivot, double k) {
     return 1.0 - (1.0 - pivot) * std::pow((1.0 - c) / (1.0 - pivot), k);
 }
 
-// Display light pushed above white by a grade rolls off smoothly instead of clipping: the
-// top tenth of the range bends into an exponential approach to 1.
-double videoShoulder(double x) {
-    constexpr double knee = 0.9;
+// Values pushed towards or above 1 roll off smoothly instead of clipping: above the knee
+// the range bends into an exponential approach to 1, with matching slope at the knee.
+double softTop(double x, double knee) {
     if (x <= knee) {
         return x;
     }
@@ -187,6 +190,22 @@ double videoShoulder(double x) {
 
 double codeLuma(const Rgb& c) {
     return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+}
+
+// The level that a hue-preserving curve is applied to: luminance for colours near neutral,
+// moving to the largest channel as saturation grows. Luminance keeps the neutral axis
+// monotonic when one channel rises (with the largest channel alone, a brighter red would
+// dim green and blue in the shoulder and the lattice would zigzag along grey); the largest
+// channel keeps saturated colours from overshooting white.
+double toneNorm(const Rgb& c) {
+    const double top = std::max({c[0], c[1], c[2]});
+    if (!(top > 0.0)) {
+        return 0.0;
+    }
+    const double low = std::max(std::min({c[0], c[1], c[2]}), 0.0);
+    const double s = (top - low) / top;
+    const double y = std::max(codeLuma(c), 0.0);
+    return y + (top - y) * s * s;
 }
 
 // Display-side finish in code values.
@@ -202,12 +221,13 @@ Rgb finish(const PreparedLook& look, Rgb c, double pivot) {
         }
     }
     if (r.displayContrast != 1.0) {
-        // Curve the largest channel and scale the others with it: contrast without a hue
-        // shift, and never above 1.
-        const double top = std::max({c[0], c[1], c[2]});
-        if (top > 0.0) {
-            const double scale = sCurve(top, pivot, r.displayContrast) / top;
-            c = c * scale;
+        // Curve the level and scale the channels with it: contrast without a hue shift.
+        const double level = toneNorm(c);
+        if (level > 0.0) {
+            c = c * (sCurve(level, pivot, r.displayContrast) / level);
+            for (int k = 0; k < 3; ++k) {
+                c[k] = softTop(c[k], 0.95);
+            }
         }
     }
     if (r.shadowTint.amount != 0.0 || r.highlightTint.amount != 0.0) {
@@ -261,11 +281,13 @@ Rgb colourSteps(const PreparedLook& look, Rgb w) {
 // Into the display gamut, then the print crosstalk, which needs positive values and may
 // push a colour out again.
 Rgb toDisplayGamut(const PreparedLook& look, const Rgb& w) {
-    const Rgb lin = compressGamut(colour::mul(look.workToDisplay, w), kDisplayThreshold);
+    const double threshold =
+        look.encoding == Encoding::Rec709 ? kVideoDisplayThreshold : kLogDisplayThreshold;
+    const Rgb lin = compressGamut(colour::mul(look.workToDisplay, w), threshold);
     if (look.recipe.crosstalk == 0.0 && look.recipe.twist == 0.0) {
         return lin;
     }
-    return compressGamut(applyCrosstalk(look.recipe, lin), kDisplayThreshold);
+    return compressGamut(applyCrosstalk(look.recipe, lin), threshold);
 }
 
 }  // namespace
@@ -330,7 +352,7 @@ Rgb applyLook(const PreparedLook& look, const Rgb& code) {
         light = toDisplayGamut(look, colourSteps(look, light));
         Rgb c{};
         for (int k = 0; k < 3; ++k) {
-            c[k] = colour::displayEncode(videoShoulder(light[k]));
+            c[k] = colour::displayEncode(softTop(light[k], 0.9));
         }
         return finish(look, c, colour::encodeCurve(kGrey, Encoding::Rec709));
     }
@@ -339,16 +361,21 @@ Rgb applyLook(const PreparedLook& look, const Rgb& code) {
     Rgb w = compressGamut(colour::mul(look.cameraToWork, scene), kEntryThreshold);
     w = colourSteps(look, w * std::exp2(r.exposure));
     const Rgb lin = toDisplayGamut(look, w);
-    // Tone: a blend of the curve applied to the largest channel with the ratios kept (hue
+    // Tone: a blend of the curve applied to the colour's level with the ratios kept (hue
     // stays put) and the curve applied to each channel (highlights drift towards white as
-    // on film).
-    const double top = std::max({lin[0], lin[1], lin[2]});
+    // on film). The brightest tones go fully per channel: in the flat top of the shoulder a
+    // ratio-keeping curve would let a rising channel dim the others, and the neutral axis of
+    // the lattice would zigzag.
+    const double level = toneNorm(lin);
     Rgb light{};
-    if (top > 0.0) {
-        const double ratioScale = filmicCurve(look, top) / top;
+    if (level > 0.0) {
+        const double toned = filmicCurve(look, level);
+        const double ratioScale = toned / level;
+        const double perChannel =
+            r.channelTone + (1.0 - r.channelTone) * smoothstep(0.5, 0.85, toned);
         for (int k = 0; k < 3; ++k) {
             const double kept = lin[k] * ratioScale;
-            light[k] = kept + (filmicCurve(look, lin[k]) - kept) * r.channelTone;
+            light[k] = softTop(kept + (filmicCurve(look, lin[k]) - kept) * perChannel, 0.95);
         }
     }
     Rgb c{colour::displayEncode(light[0]), colour::displayEncode(light[1]),

@@ -219,13 +219,13 @@ Recipe vintageSeventies() {
 Recipe reversalSlide() {
     Recipe r;
     r.name = "reversal slide";
-    r.saturation = 1.18;
-    r.crosstalk = 0.3;
+    r.saturation = 1.24;
+    r.crosstalk = 0.2;
     r.bands[0] = {kBlue, 50, -8, 1.1};
     r.greyCode = 0.41;
-    r.contrast = 1.65;
+    r.contrast = 1.6;
     r.toe = 0.008;
-    r.channelTone = 0.8;
+    r.channelTone = 0.6;
     return r;
 }
 
@@ -311,9 +311,9 @@ Recipe desertWarm() {
     r.warmth = 0.6;
     r.tint = -0.1;
     r.saturation = 1.05;
-    r.bands[0] = {45, 50, -5, 1.35};
-    r.bands[1] = {kSky, 70, -15, 1.2};
-    r.bands[2] = {kFoliage, 45, -15, 0.8};
+    r.bands[0] = {45, 60, -5, 1.25};
+    r.bands[1] = {kSky, 80, -10, 1.15};
+    r.bands[2] = {kFoliage, 60, -10, 0.85};
     r.greyCode = 0.42;
     r.contrast = 1.55;
     r.channelTone = 0.9;
@@ -438,7 +438,13 @@ std::vector<ShippedLook> buildTable() {
         r.exposure = -0.15;
         add(2, r);
     }
-    add(2, video(goldenHour(), 1.0));
+    {
+        // Video is already at the edge of its gamut in yellow; push it less.
+        Recipe r = goldenHour();
+        r.saturation = 1.04;
+        r.bands[0].gain = 1.04;
+        add(2, r);
+    }
     add(2, video(monochrome(), 1.15));
     {
         Recipe r = softPastel();

@@ -1,0 +1,151 @@
+// The colour maths and the built-in test chart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "chart/Chart.h"
+#include "colour/Colour.h"
+
+namespace vd {
+namespace {
+
+using colour::Encoding;
+using colour::Gamut;
+using colour::Rgb;
+
+TEST(ColourTest, GamutMatricesFollowThePublishedPrimaries) {
+    // Luminance rows are the well-known weights; the D-Gamut matrix's first row is as
+    // published with its primaries.
+    const Rgb y709 = colour::lumaWeights(Gamut::Rec709);
+    EXPECT_NEAR(y709[0], 0.2126, 1e-4);
+    EXPECT_NEAR(y709[1], 0.7152, 1e-4);
+    EXPECT_NEAR(y709[2], 0.0722, 1e-4);
+    const Rgb y2020 = colour::lumaWeights(Gamut::Rec2020);
+    EXPECT_NEAR(y2020[0], 0.2627, 1e-4);
+    EXPECT_NEAR(y2020[1], 0.6780, 1e-4);
+    EXPECT_NEAR(y2020[2], 0.0593, 1e-4);
+    const colour::Mat3 d = colour::rgbToXyz(Gamut::DGamut);
+    EXPECT_NEAR(d[0][0], 0.6482, 1e-3);
+    EXPECT_NEAR(d[1][1], 0.8132, 1e-3);
+    EXPECT_NEAR(d[2][2], 1.1903, 1e-3);
+    // White stays white through every gamut change.
+    const Rgb w = colour::mul(colour::gamutMatrix(Gamut::DGamut, Gamut::Rec709), Rgb{1, 1, 1});
+    for (const double v : w) {
+        EXPECT_NEAR(v, 1.0, 1e-9);
+    }
+}
+
+TEST(ColourTest, CameraCurvesPlaceGreyAndRoundTrip) {
+    EXPECT_NEAR(colour::encodeCurve(0.18, Encoding::AppleLog), 0.48827, 1e-4);
+    EXPECT_NEAR(colour::encodeCurve(0.18, Encoding::Rec709), 0.40901, 1e-4);
+    EXPECT_NEAR(colour::encodeCurve(0.18, Encoding::DLog), 0.39876, 1e-4);
+    EXPECT_NEAR(colour::decodeCurve(0.0, Encoding::AppleLog), -0.05641088, 1e-9);
+    EXPECT_NEAR(colour::decodeCurve(1.0, Encoding::DLog), 42.0, 0.01);
+    EXPECT_EQ(colour::decodeCurve(std::nan(""), Encoding::DLog), 0.0);
+    for (const Encoding e : {Encoding::AppleLog, Encoding::Rec709, Encoding::DLog}) {
+        for (double code = 0.05; code < 1.0; code += 0.05) {
+            EXPECT_NEAR(colour::encodeCurve(colour::decodeCurve(code, e), e), code, 1e-9);
+        }
+    }
+}
+
+TEST(ColourTest, LabOfKnownColours) {
+    const Rgb white = colour::xyzToLab(colour::mul(colour::rgbToXyz(Gamut::Rec709), Rgb{1, 1, 1}));
+    EXPECT_NEAR(white[0], 100.0, 0.01);
+    EXPECT_NEAR(colour::labChroma(white), 0.0, 0.05);
+    const Rgb back = colour::labToXyz(colour::xyzToLab({0.3, 0.2, 0.1}));
+    EXPECT_NEAR(back[0], 0.3, 1e-9);
+    EXPECT_NEAR(back[2], 0.1, 1e-9);
+    EXPECT_NEAR(colour::hueDifference(350.0, 10.0), -20.0, 1e-12);
+    EXPECT_NEAR(colour::hueDifference(10.0, 350.0), 20.0, 1e-12);
+}
+
+TEST(ChartTest, CheckerPatchesMatchTheirReferences) {
+    const std::vector<const chart::Region*> checker = regionsOfKind(chart::RegionKind::Checker);
+    ASSERT_EQ(checker.size(), 24u);
+    // The neutral row: luminance from L* (white 95.19 -> Y 0.881; neutral 5 -> Y 0.19), and
+    // no colour.
+    const chart::Region* white = chart::findRegion("white 9.5");
+    const chart::Region* n5 = chart::findRegion("neutral 5");
+    ASSERT_TRUE(white && n5);
+    EXPECT_NEAR(colour::luminance(white->scene, Gamut::Rec2020), 0.881, 0.005);
+    EXPECT_NEAR(colour::luminance(n5->scene, Gamut::Rec2020), 0.190, 0.005);
+    for (int i = 18; i < 24; ++i) {
+        const Rgb lab =
+            colour::xyzToLab(colour::mul(colour::rgbToXyz(Gamut::Rec2020), checker[i]->scene));
+        EXPECT_LT(colour::labChroma(lab), 3.5) << checker[i]->name;
+    }
+    // Skin and foliage sit where they should: reddish-orange, yellow-green.
+    const auto hueOf = [](const char* name) {
+        return colour::labHue(colour::xyzToLab(
+            colour::mul(colour::rgbToXyz(Gamut::Rec2020), chart::findRegion(name)->scene)));
+    };
+    EXPECT_NEAR(hueOf("light skin"), 42.0, 5.0);
+    EXPECT_NEAR(hueOf("foliage"), 120.0, 6.0);
+    EXPECT_EQ(regionsOfKind(chart::RegionKind::Skin).size(), 8u);
+}
+
+TEST(ChartTest, HoldsRampsSaturatedColoursAndSpecularLights) {
+    // Neutral steps: black, then -6 to +8 stops around 18% grey, each a stop apart.
+    const std::vector<const chart::Region*> steps = regionsOfKind(chart::RegionKind::NeutralStep);
+    ASSERT_EQ(steps.size(), 16u);
+    EXPECT_EQ(steps[0]->scene[1], 0.0);
+    EXPECT_NEAR(chart::findRegion("grey 0")->scene[1], 0.18, 1e-12);
+    EXPECT_NEAR(steps.back()->scene[1], 0.18 * 256.0, 1e-9);
+    for (size_t i = 2; i < steps.size(); ++i) {
+        EXPECT_NEAR(steps[i]->scene[0] / steps[i - 1]->scene[0], 2.0, 1e-12);
+    }
+    // Saturated patches are real colours (inside Rec.2020) that Rec.709 cannot show.
+    const colour::Mat3 to709 = colour::gamutMatrix(Gamut::Rec2020, Gamut::Rec709);
+    for (const chart::Region* r : regionsOfKind(chart::RegionKind::Saturated)) {
+        EXPECT_GE(*std::min_element(r->scene.begin(), r->scene.end()), 0.0) << r->name;
+        const Rgb v = colour::mul(to709, r->scene);
+        EXPECT_LT(*std::min_element(v.begin(), v.end()), -0.005) << r->name;
+    }
+    // Specular lights are far above diffuse white, and the log encodings keep them apart
+    // from it.
+    for (const chart::Region* r : regionsOfKind(chart::RegionKind::Specular)) {
+        EXPECT_GE(*std::max_element(r->scene.begin(), r->scene.end()), 4.0) << r->name;
+        for (const Encoding e : {Encoding::AppleLog, Encoding::DLog}) {
+            const Rgb code = chart::encodeScene(r->scene, e);
+            EXPECT_GT(*std::max_element(code.begin(), code.end()),
+                      chart::encodeScene({1, 1, 1}, e)[0] + 0.1)
+                << r->name;
+        }
+    }
+}
+
+TEST(ChartTest, EncodedChartsAreFullHdCodesWithSmoothRamps) {
+    for (const Encoding e : {Encoding::AppleLog, Encoding::Rec709, Encoding::DLog}) {
+        const chart::Image img = chart::encodedChart(e);
+        ASSERT_EQ(img.width, 1920);
+        ASSERT_EQ(img.height, 1080);
+        ASSERT_EQ(img.pixels.size(), 1920u * 1080u * 3u);
+        const auto [lo, hi] = std::minmax_element(img.pixels.begin(), img.pixels.end());
+        EXPECT_GE(*lo, 0.0f);
+        EXPECT_LE(*hi, 1.0f);
+        // Grey patch centre carries the camera's code for 18% grey.
+        const chart::Region* grey = chart::findRegion("grey 0");
+        const size_t at =
+            (static_cast<size_t>((grey->y0 + grey->y1) / 2) * 1920 + (grey->x0 + grey->x1) / 2) * 3;
+        EXPECT_NEAR(img.pixels[at + 1], colour::encodeCurve(0.18, e), 1e-5);
+        // The neutral ramp rises steadily from black, without steps.
+        const chart::Region* ramp = chart::findRegion("neutral ramp");
+        const int y = (ramp->y0 + ramp->y1) / 2;
+        float previous = -1.0f;
+        float largest = 0.0f;
+        for (int x = ramp->x0; x < ramp->x1; ++x) {
+            const float v = img.pixels[(static_cast<size_t>(y) * 1920 + x) * 3 + 1];
+            EXPECT_GE(v, previous);
+            if (previous >= 0.0f && x > ramp->x0 + 80) {
+                largest = std::max(largest, v - previous);
+            }
+            previous = v;
+        }
+        EXPECT_LT(largest, 0.01f);
+    }
+}
+
+}  // namespace
+}  // namespace vd

@@ -1,0 +1,214 @@
+// The look maker's file operations: .cube to look file and back, verification, the shipped
+// looks' bytes.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "looks/Catalogue.h"
+#include "looks/LookFile.h"
+#include "looks/LookWriter.h"
+#include "recipes/Recipes.h"
+#include "vdlook/LookMaker.h"
+
+namespace vd {
+namespace {
+namespace fs = std::filesystem;
+
+class LookMakerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vdlook-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    void write(const std::string& name, const std::string& text) const {
+        std::ofstream(path(name), std::ios::binary) << text;
+    }
+    size_t fileCount() const {
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    }
+
+    fs::path dir_;
+};
+
+// A 17-point LUT with values that are not on the 16-bit grid.
+std::string cubeText() {
+    std::ostringstream s;
+    s << "TITLE \"from elsewhere\"\n# comment\nLUT_3D_SIZE 17\n";
+    s.precision(9);
+    for (int b = 0; b < 17; ++b) {
+        for (int g = 0; g < 17; ++g) {
+            for (int r = 0; r < 17; ++r) {
+                s << std::pow(r / 16.0, 0.8) << ' ' << 0.3 + 0.4 * std::sin(g * 0.1) << ' '
+                  << (b * 0.0617) / 1.05 << '\n';
+            }
+        }
+    }
+    return s.str();
+}
+
+TEST_F(LookMakerTest, CubeToLookToCubeRoundTripsWithin16BitQuantisation) {
+    write("in.cube", cubeText());
+    cube::CubeLut original;
+    cube::CubeError parseError;
+    std::string text;
+    ASSERT_TRUE(lookmaker::readFile(path("in.cube"), text));
+    ASSERT_TRUE(cube::parseCube(text, original, parseError));
+    for (const std::uint16_t layout : {kLayoutPredictedPlanes, kLayoutInterleaved}) {
+        std::string error;
+        ASSERT_TRUE(lookmaker::convertCubeFile(path("in.cube"), path("look.vdlk"), layout, error))
+            << error;
+        ASSERT_TRUE(lookmaker::convertLookFile(path("look.vdlk"), path("out.cube"), error))
+            << error;
+        ASSERT_TRUE(lookmaker::readFile(path("out.cube"), text));
+        cube::CubeLut back;
+        ASSERT_TRUE(cube::parseCube(text, back, parseError)) << parseError.message;
+        ASSERT_EQ(back.edge, 17);
+        EXPECT_EQ(back.title, "look");
+        double worst = 0.0;
+        for (size_t i = 0; i < original.samples.size(); ++i) {
+            worst = std::max(worst,
+                             static_cast<double>(std::abs(back.samples[i] - original.samples[i])));
+        }
+        // Half a 16-bit step for storing, plus the six decimals of the text.
+        EXPECT_LE(worst, 0.5 / 65535.0 + 5e-7) << "layout " << layout;
+    }
+    EXPECT_EQ(fileCount(), 3u);  // no .tmp left behind
+}
+
+TEST_F(LookMakerTest, BadInputGivesAMessageNamingTheLineAndNoOutput) {
+    write("bad.cube", "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 one 0\n");
+    std::string error;
+    EXPECT_FALSE(lookmaker::convertCubeFile(path("bad.cube"), path("bad.vdlk"),
+                                            kLayoutPredictedPlanes, error));
+    EXPECT_EQ(error, path("bad.cube") + ":4: 'one' is not a number");
+
+    write("short.cube", "LUT_3D_SIZE 3\n0 0 0\n");
+    EXPECT_FALSE(lookmaker::convertCubeFile(path("short.cube"), path("short.vdlk"),
+                                            kLayoutPredictedPlanes, error));
+    EXPECT_NE(error.find("short.cube:2: the file ends after 1 of the 27 entries"),
+              std::string::npos)
+        << error;
+
+    EXPECT_FALSE(lookmaker::convertCubeFile(path("missing.cube"), path("m.vdlk"),
+                                            kLayoutPredictedPlanes, error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos);
+
+    // A damaged look file does not become a .cube.
+    write("in.cube", cubeText());
+    ASSERT_TRUE(lookmaker::convertCubeFile(path("in.cube"), path("good.vdlk"),
+                                           kLayoutPredictedPlanes, error));
+    std::string bytes;
+    ASSERT_TRUE(lookmaker::readFile(path("good.vdlk"), bytes));
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    write("damaged.vdlk", bytes);
+    EXPECT_FALSE(lookmaker::convertLookFile(path("damaged.vdlk"), path("damaged.cube"), error));
+    EXPECT_NE(error.find("not a valid look file"), std::string::npos);
+
+    EXPECT_FALSE(fs::exists(path("bad.vdlk")));
+    EXPECT_FALSE(fs::exists(path("short.vdlk")));
+    EXPECT_FALSE(fs::exists(path("damaged.cube")));
+    EXPECT_EQ(fileCount(), 5u);  // the inputs, good.vdlk and damaged.vdlk only
+}
+
+TEST_F(LookMakerTest, VerifyListsEdgeAndChecksumAndFailsOnADamagedFile) {
+    write("in.cube", cubeText());
+    std::string error;
+    ASSERT_TRUE(
+        lookmaker::convertCubeFile(path("in.cube"), path("a.vdlk"), kLayoutPredictedPlanes, error));
+    ASSERT_TRUE(
+        lookmaker::convertCubeFile(path("in.cube"), path("b.vdlk"), kLayoutInterleaved, error));
+    std::ostringstream report;
+    ASSERT_TRUE(lookmaker::verifyLooks(dir_.string(), report)) << report.str();
+    const std::string text = report.str();
+    // Same samples in both layouts, so the same checksum on both lines.
+    const size_t a = text.find("a.vdlk  edge 17  checksum ");
+    const size_t b = text.find("b.vdlk  edge 17  checksum ");
+    ASSERT_NE(a, std::string::npos) << text;
+    ASSERT_NE(b, std::string::npos) << text;
+    EXPECT_EQ(text.substr(a + 26, 16), text.substr(b + 26, 16));
+
+    write("c.vdlk", "VDL1 but not really");
+    std::ostringstream again;
+    EXPECT_FALSE(lookmaker::verifyLooks(dir_.string(), again));
+    EXPECT_NE(again.str().find("c.vdlk  FAILED"), std::string::npos);
+
+    std::ostringstream empty;
+    EXPECT_FALSE(lookmaker::verifyLooks(path("nothing-here"), empty));
+}
+
+TEST_F(LookMakerTest, ShippedLookBytesAreDeterministicAndDecodeToTheRecipe) {
+    // Made again here, the file has the bytes that the build put into the bundle.
+    const std::vector<std::uint8_t> first = lookmaker::shippedLookFile(1, kLayoutPredictedPlanes);
+    ASSERT_FALSE(first.empty());
+    std::string built;
+    ASSERT_TRUE(
+        lookmaker::readFile((fs::path(VD_TEST_LOOKS_DIR) / lookFileName(1)).string(), built));
+    EXPECT_TRUE(
+        std::equal(first.begin(), first.end(), built.begin(), built.end(),
+                   [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+    LutCube lut;
+    ASSERT_TRUE(decodeLookFile(first.data(), first.size(), lut));
+    EXPECT_EQ(lut.edge, 65u);
+    // Index 1 is the first look of the Osmo D-Log M pack.
+    const recipes::PreparedLook look =
+        recipes::prepareLook(recipes::findShippedLook(3, 1)->recipe, colour::Encoding::DLog);
+    const std::vector<float> baked = recipes::bakeLattice(look, 65, 2);
+    ASSERT_EQ(baked.size(), lut.samples.size());
+    for (size_t i = 0; i < baked.size(); i += 997) {
+        EXPECT_EQ(lut.samples[i], quantiseSample(baked[i]) / 65535.0f);
+    }
+    // The other layout holds the same samples in different bytes.
+    const std::vector<std::uint8_t> other = lookmaker::shippedLookFile(1, kLayoutInterleaved);
+    LutCube lut2;
+    ASSERT_TRUE(decodeLookFile(other.data(), other.size(), lut2));
+    EXPECT_EQ(lut2.samples, lut.samples);
+    EXPECT_NE(other, first);
+    EXPECT_TRUE(lookmaker::shippedLookFile(58, kLayoutPredictedPlanes).empty());
+}
+
+TEST(RecipeTest, BakingDoesNotDependOnThreadsAndStaysInRange) {
+    const recipes::PreparedLook look =
+        recipes::prepareLook(recipes::findShippedLook(1, 3)->recipe, colour::Encoding::AppleLog);
+    const std::vector<float> one = recipes::bakeLattice(look, 9, 1);
+    EXPECT_EQ(one, recipes::bakeLattice(look, 9, 4));
+    for (const float v : one) {
+        EXPECT_GE(v, 0.0f);
+        EXPECT_LE(v, 1.0f);
+    }
+    // Non-finite input is treated as black rather than spreading through the maths.
+    const colour::Rgb out = recipes::applyLook(look, {std::nan(""), INFINITY, -INFINITY});
+    for (const double v : out) {
+        EXPECT_TRUE(std::isfinite(v));
+    }
+}
+
+TEST(RecipeTest, FilmicCurveHasASoftToeAndNeverReachesWhite) {
+    for (const recipes::ShippedLook& s : recipes::shippedLooks()) {
+        if (s.pack == 2) {
+            continue;  // video looks have no scene curve
+        }
+        const recipes::PreparedLook look = recipes::prepareLook(s.recipe, colour::Encoding::DLog);
+        EXPECT_EQ(recipes::filmicCurve(look, 0.0), 0.0);
+        // Toe: the first stop above deep black stays close to black.
+        EXPECT_LT(recipes::filmicCurve(look, 0.001), 0.001) << s.recipe.name;
+        // Shoulder: still rising at the top of D-Log's range, and below 1.
+        const double top = recipes::filmicCurve(look, 42.0);
+        EXPECT_LT(top, 1.0) << s.recipe.name;
+        EXPECT_GT(top, recipes::filmicCurve(look, 21.0)) << s.recipe.name;
+    }
+}
+
+}  // namespace
+}  // namespace vd
