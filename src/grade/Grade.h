@@ -8,6 +8,11 @@
 // Module headers: GradeSettings.h (the settings record and flags), ImageView.h (image
 // descriptions), Curves.h (camera curves), PixelMath.h (per-pixel maths),
 // GradeContext.h (derived working values).
+//
+// Halation and bloom read the source around the render window. A tile equals the same
+// part of a whole-frame render only when the host supplies the source over the window
+// grown by sourceReachPixels (GradeContext.h) on every side; pixels outside the source
+// read as opaque black.
 #pragma once
 
 #include "grade/GradeContext.h"
