@@ -413,6 +413,18 @@ TEST(Threads, SmallAutomaticRendersStayOnOneThread) {
         const bool manyThreads = hardwareThreads() > 1;
         EXPECT_EQ(calls.load(), side == 300 && manyThreads ? 1 : 0) << side;
     }
+    // A thread count of 1 keeps every pass on the calling thread.
+    const PixelRect bounds{0, 0, 300, 300};
+    TestImage src(bounds, 3, kDepthFloat), dst(bounds, 3, kDepthFloat);
+    std::atomic<int> calls{0};
+    GradeSettings s;
+    s.threadCount = 1;
+    s.halationAmount = 0.5f;
+    s.bloomAmount = 0.5f;
+    s.multiThread = fakeHostPool;
+    s.multiThreadContext = &calls;
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, s));
+    EXPECT_EQ(calls.load(), 0);
 }
 
 bool failAfterTwo(std::thread& out, GradeWorker worker, void* arg, int index, int count) {
