@@ -512,6 +512,21 @@ TEST(HostileInput, NonFiniteAndOutOfRangePixelsNeverBreakARender) {
     }
 }
 
+TEST(HostileInput, InvertedSourceBoundsReadAsNoSource) {
+    TestImage src({0, 0, 8, 8}, 4, kDepthByte), dst({0, 0, 8, 8}, 4, kDepthByte);
+    src.fill([](int, int) { return grey(0.5f); });
+    ImageView inverted = src.view;
+    inverted.x1 = 8;
+    inverted.x2 = 0;
+    GradeSettings s;
+    s.halationAmount = 1.0f;
+    s.bloomAmount = 1.0f;
+    s.frameHeight = 8;
+    ASSERT_TRUE(renderCpu(&inverted, dst.view, {0, 0, 8, 8}, {}, s));
+    EXPECT_EQ(dst.get(3, 3, 0), 0.0f);
+    EXPECT_EQ(dst.get(3, 3, 3), 1.0f);
+}
+
 TEST(HostileInput, HugeRadiiAndFrameHeightsFailCleanlyOrStayBounded) {
     const PixelRect bounds{0, 0, 16, 16};
     TestImage src(bounds, 4, kDepthFloat), dst(bounds, 4, kDepthFloat);
