@@ -426,6 +426,10 @@ void userEdit(Instance& fx, const Param& param, const ParamValue& value,
     }
 }
 
+const char* depthName(BitDepth depth) {
+    return depth == BitDepth::byte ? "8-bit" : depth == BitDepth::short16 ? "16-bit" : "float";
+}
+
 const char* statusName(OfxStatus status) {
     switch (status) {
         case kOfxStatOK:
@@ -480,8 +484,9 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
         width = picture.width;
         height = picture.height;
         rgb.reserve(picture.samples.size());
+        const float top = picture.bits == 16 ? 65535.0f : 255.0f;
         for (const std::uint16_t v : picture.samples) {
-            rgb.push_back(float(v) / 255.0f);
+            rgb.push_back(float(v) / top);
         }
         pictureName = options.input;
     }
@@ -515,6 +520,14 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     userEdit(fx, findParam("footage", "--pack"), pack, "--pack");
     userEdit(fx, findParam(packLutParam(pack), "--look"), look, "--look");
     for (const Edit& edit : options.edits) {
+        // The summary names the pack and look, so they are chosen in one place only.
+        bool lookChoice = edit.param == "footage";
+        for (int p = 0; p < packCount(); ++p) {
+            lookChoice = lookChoice || edit.param == packLutParam(p);
+        }
+        if (lookChoice) {
+            throw UsageError(edit.origin + ": choose the pack and look with --pack and --look");
+        }
         Param& param = findParam(edit.param, edit.origin);
         userEdit(fx, param, parseValue(param, edit), edit.origin);
     }
@@ -531,8 +544,8 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     const std::string lookLabel = lookOptionLabel(pack, look);
     std::ostringstream summary;
     summary << "pack \"" << packLabel(pack) << "\", look \"" << lookLabel << "\", " << pictureName
-            << " " << width << "x" << height << " " << testhost::bitDepthName(options.depth) << ", "
-            << ms << " ms, status " << result.status << " (" << statusName(result.status) << ")";
+            << " " << width << "x" << height << " " << depthName(options.depth) << ", " << ms
+            << " ms, status " << result.status << " (" << statusName(result.status) << ")";
     if (result.status != kOfxStatOK) {
         throw Failure("the render failed: " + summary.str() + "; nothing written");
     }

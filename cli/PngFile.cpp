@@ -53,37 +53,94 @@ bool writeRows(std::FILE* file, png_uint_32 width, png_uint_32 height, int bits,
     return true;
 }
 
+struct Reader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ErrorText error;
+};
+
+// Reads the header and sets the transforms that give 8- or 16-bit RGB of any PNG; the samples
+// are taken as stored, without any gamma conversion.
+bool readHeader(std::FILE* file, Reader& reader, png_uint_32& width, png_uint_32& height,
+                int& bits) {
+    if (setjmp(png_jmpbuf(reader.png))) {
+        return false;
+    }
+    png_init_io(reader.png, file);
+    png_set_user_limits(reader.png, kMaxPngSide, kMaxPngSide);
+    png_read_info(reader.png, reader.info);
+    png_set_expand(reader.png);  // palette to RGB, small grey depths to 8 bits
+    png_set_gray_to_rgb(reader.png);
+    png_set_strip_alpha(reader.png);
+    png_set_interlace_handling(reader.png);
+    png_read_update_info(reader.png, reader.info);
+    width = png_get_image_width(reader.png, reader.info);
+    height = png_get_image_height(reader.png, reader.info);
+    bits = png_get_bit_depth(reader.png, reader.info);
+    if (png_get_channels(reader.png, reader.info) != 3 || (bits != 8 && bits != 16)) {
+        std::snprintf(reader.error.text, sizeof reader.error.text, "unsupported PNG layout");
+        return false;
+    }
+    return true;
+}
+
+bool readRows(Reader& reader, png_bytep* rows) {
+    if (setjmp(png_jmpbuf(reader.png))) {
+        return false;
+    }
+    png_read_image(reader.png, rows);
+    png_read_end(reader.png, nullptr);
+    return true;
+}
+
 }  // namespace
 
 bool readPng(const std::string& path, PngPicture& picture, std::string& error) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        error = path + ": " + image.message;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = path + ": " + std::strerror(errno);
         return false;
     }
-    if (image.width == 0 || image.height == 0 || image.width > png_uint_32(kMaxPngSide) ||
-        image.height > png_uint_32(kMaxPngSide) ||
-        (long long)image.width * image.height > kMaxPngPixels) {
-        error = path + ": " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-                " is larger than " + std::to_string(kMaxPngSide) + " pixels a side or " +
-                std::to_string(kMaxPngPixels) + " pixels";
-        png_image_free(&image);
-        return false;
+    Reader reader;
+    reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader.error, onError, onWarning);
+    reader.info = reader.png ? png_create_info_struct(reader.png) : nullptr;
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bits = 0;
+    bool ok = reader.info && readHeader(file, reader, width, height, bits);
+    if (ok && (long long)width * height > kMaxPngPixels) {
+        std::snprintf(reader.error.text, sizeof reader.error.text, "%ux%u is more than %lld pixels",
+                      unsigned(width), unsigned(height), kMaxPngPixels);
+        ok = false;
     }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<png_byte> bytes(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) {
-        error = path + ": " + image.message;
-        png_image_free(&image);
-        return false;
+    if (ok) {
+        const std::size_t rowBytes = std::size_t(width) * 3 * (bits == 16 ? 2 : 1);
+        std::vector<png_byte> bytes(rowBytes * height);
+        std::vector<png_bytep> rows(height);
+        for (std::size_t y = 0; y < rows.size(); ++y) {
+            rows[y] = bytes.data() + y * rowBytes;
+        }
+        ok = readRows(reader, rows.data());
+        if (ok) {
+            picture.width = int(width);
+            picture.height = int(height);
+            picture.bits = bits;
+            picture.samples.resize(std::size_t(width) * height * 3);
+            for (std::size_t i = 0; i < picture.samples.size(); ++i) {
+                picture.samples[i] = bits == 16
+                                         ? std::uint16_t(bytes[2 * i] << 8 | bytes[2 * i + 1])
+                                         : std::uint16_t(bytes[i]);
+            }
+        }
     }
-    picture.width = int(image.width);
-    picture.height = int(image.height);
-    picture.bits = 8;
-    picture.samples.assign(bytes.begin(), bytes.end());
-    return true;
+    if (reader.png) {
+        png_destroy_read_struct(&reader.png, reader.info ? &reader.info : nullptr, nullptr);
+    }
+    std::fclose(file);
+    if (!ok) {
+        error = path + ": " + (reader.error.text[0] ? reader.error.text : "out of memory");
+    }
+    return ok;
 }
 
 bool writePng(const std::string& path, const PngPicture& picture, std::string& error) {

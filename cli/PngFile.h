@@ -1,6 +1,6 @@
 // PNG files for the command-line tool, through libpng.
 //
-// Owns: reading any PNG as 8-bit RGB, and writing 8- or 16-bit RGB PNGs. Does not own what
+// Owns: reading any PNG as 8- or 16-bit RGB, and writing 8- or 16-bit RGB PNGs. Does not own what
 // the samples mean (camera code values going in, display values coming out): callers decide.
 #pragma once
 
@@ -22,8 +22,9 @@ struct PngPicture {
 constexpr int kMaxPngSide = 16384;
 constexpr long long kMaxPngPixels = 64LL * 1024 * 1024;
 
-// Reads a PNG of any colour type and depth as 8-bit RGB (alpha is dropped, 16-bit samples are
-// reduced). Returns false with the reason in error for a missing, damaged or oversized file.
+// Reads a PNG of any colour type as RGB samples as stored: 16-bit files give 16 bits, all
+// others 8 (palettes expanded, grey copied to all three, alpha dropped, gamma ignored).
+// Returns false with the reason in error for a missing, damaged or oversized file.
 bool readPng(const std::string& path, PngPicture& picture, std::string& error);
 
 // Writes the picture (bits 8 or 16, samples.size() == width * height * 3). Returns false with
