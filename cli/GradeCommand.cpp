@@ -82,6 +82,7 @@ struct Edit {
 
 struct GradeOptions {
     bool help = false;
+    bool everyPack = false;  // the chosen look number of every pack that has looks
     std::string bundle;
     std::optional<std::string> pack;
     std::optional<std::string> look;
@@ -161,12 +162,14 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
         if (equals != std::string::npos) {
             inlineValue = arg.substr(equals + 1);
         }
-        if (name == "--help" || name == "--before-after") {
+        if (name == "--help" || name == "--before-after" || name == "--every-pack") {
             if (inlineValue) {
                 throw UsageError(name + " takes no value");
             }
             if (name == "--help") {
                 options.help = true;
+            } else if (name == "--every-pack") {
+                options.everyPack = true;
             } else {
                 options.edits.push_back({"beforeAfter", "1", name});
             }
@@ -449,64 +452,50 @@ const char* statusName(OfxStatus status) {
     }
 }
 
-int runGrade(const GradeOptions& options, std::ostream& out) {
-    if (options.bundle.empty()) {
-        throw UsageError("no bundle given: huebench grade BUNDLE_DIR [options]");
-    }
-    // The pack and look are settled from the catalogue before anything is loaded, so a typo
-    // costs nothing; without either the tool grades the first look of iPhone Apple Log.
-    const int pack = options.pack ? resolvePack(*options.pack) : kDefaultPack;
-    const int look =
-        options.look ? resolveLook(pack, *options.look) : (lookOptionCount(pack) > 1 ? 1 : 0);
-    const std::string output =
-        options.output.empty() ? defaultOutput(options, pack, look) : options.output;
-
-    std::vector<float> rgb;
+// A picture as the camera recorded it: RGB code values, rows top to bottom.
+struct Picture {
+    std::string name;
     int width = 0;
     int height = 0;
-    std::string pictureName;
-    if (options.input.empty()) {
-        const int encoding = packEncoding(pack);
-        const colour::Encoding chartEncoding = encoding == 0   ? colour::Encoding::AppleLog
-                                               : encoding == 2 ? colour::Encoding::DLog
-                                                               : colour::Encoding::Rec709;
-        chart::Image chartImage = chart::encodedChart(chartEncoding);
-        rgb = std::move(chartImage.pixels);
-        width = chartImage.width;
-        height = chartImage.height;
-        pictureName = "chart";
-    } else {
-        PngPicture picture;
-        std::string error;
-        if (!readPng(options.input, picture, error)) {
-            throw Failure("cannot read the input picture " + error);
-        }
-        width = picture.width;
-        height = picture.height;
-        rgb.reserve(picture.samples.size());
-        const float top = picture.bits == 16 ? 65535.0f : 255.0f;
-        for (const std::uint16_t v : picture.samples) {
-            rgb.push_back(float(v) / top);
-        }
-        pictureName = options.input;
-    }
+    std::vector<float> rgb;
+};
 
-    testhost::HostProfile profile;
-    profile.threads = std::max(1u, std::thread::hardware_concurrency());
-    std::optional<testhost::TestHost> host;
-    try {
-        host.emplace(options.bundle, profile);
-        host->setUp(kOfxImageEffectContextFilter);
-    } catch (const std::exception& e) {
-        throw Failure("cannot load the bundle " + options.bundle + ": " + e.what());
+// The built-in chart as the pack's camera records it.
+Picture chartFor(int pack) {
+    const int encoding = packEncoding(pack);
+    const colour::Encoding chartEncoding = encoding == 0   ? colour::Encoding::AppleLog
+                                           : encoding == 2 ? colour::Encoding::DLog
+                                                           : colour::Encoding::Rec709;
+    chart::Image chartImage = chart::encodedChart(chartEncoding);
+    return {"chart", chartImage.width, chartImage.height, std::move(chartImage.pixels)};
+}
+
+Picture inputPicture(const std::string& path) {
+    PngPicture png;
+    std::string error;
+    if (!readPng(path, png, error)) {
+        throw Failure("cannot read the input picture " + error);
     }
+    Picture picture{path, png.width, png.height, {}};
+    picture.rgb.reserve(png.samples.size());
+    const float top = png.bits == 16 ? 65535.0f : 255.0f;
+    for (const std::uint16_t v : png.samples) {
+        picture.rgb.push_back(float(v) / top);
+    }
+    return picture;
+}
+
+// One picture through one new instance: the edits a user would make, one render, the checks
+// that the render really succeeded, the PNG and its summary line.
+void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, int look,
+              const Picture& picture, const std::string& output, std::ostream& out) {
+    checkLookFile(host.libraryPath(), pack, look);
     OfxStatus created = kOfxStatOK;
-    Instance& fx = host->createInstance(kOfxImageEffectContextFilter, &created);
+    Instance& fx = host.createInstance(kOfxImageEffectContextFilter, &created);
     if (created != kOfxStatOK) {
         throw Failure("the plug-in refused to create an instance (status " +
                       std::to_string(created) + ")");
     }
-    checkLookFile(host->libraryPath(), pack, look);
 
     // The order a user works in: the pack, which shows its look menu, then the look, then
     // the controls in the order given on the command line.
@@ -533,7 +522,7 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     }
 
     testhost::RenderRequest request;
-    request.source = sourceImage(rgb, width, height, options.depth);
+    request.source = sourceImage(picture.rgb, picture.width, picture.height, options.depth);
     request.outputDepth = options.depth;
     request.outputComponents = 4;
     const auto start = std::chrono::steady_clock::now();
@@ -541,15 +530,15 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 
-    const std::string lookLabel = lookOptionLabel(pack, look);
     std::ostringstream summary;
-    summary << "pack \"" << packLabel(pack) << "\", look \"" << lookLabel << "\", " << pictureName
-            << " " << width << "x" << height << " " << depthName(options.depth) << ", " << ms
-            << " ms, status " << result.status << " (" << statusName(result.status) << ")";
+    summary << "pack \"" << packLabel(pack) << "\", look \"" << lookOptionLabel(pack, look)
+            << "\", " << picture.name << " " << picture.width << "x" << picture.height << " "
+            << depthName(options.depth) << ", " << ms << " ms, status " << result.status << " ("
+            << statusName(result.status) << ")";
     if (result.status != kOfxStatOK) {
         throw Failure("the render failed: " + summary.str() + "; nothing written");
     }
-    if (const std::vector<std::string> problems = host->problems(); !problems.empty()) {
+    if (const std::vector<std::string> problems = host.problems(); !problems.empty()) {
         throw Failure("the host noticed the plug-in misbehave: " + problems.front() +
                       (problems.size() > 1
                            ? " (and " + std::to_string(problems.size() - 1) + " more)"
@@ -559,8 +548,8 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     // Float outputs start as NaN, so pixels the plug-in never wrote can be told apart.
     if (options.depth == BitDepth::float32) {
         long long unwritten = 0;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x) {
                 unwritten += testhost::untouched(result.output, x, y) ? 1 : 0;
             }
         }
@@ -582,6 +571,59 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
         throw Failure("cannot write the picture " + error);
     }
     out << summary.str() << " -> " << output << "\n";
+    host.destroyInstance(fx);
+}
+
+int runGrade(const GradeOptions& options, std::ostream& out) {
+    if (options.bundle.empty()) {
+        throw UsageError("no bundle given: huebench grade BUNDLE_DIR [options]");
+    }
+    if (options.everyPack && (options.pack || !options.input.empty() || !options.output.empty())) {
+        throw UsageError(
+            "--every-pack grades the chart once per pack into out/; it takes no "
+            "--pack, --input or --output");
+    }
+    // Packs and looks are settled from the catalogue before anything is loaded, so a typo
+    // costs nothing; without either the tool grades the first look of iPhone Apple Log.
+    struct Job {
+        int pack;
+        int look;
+        std::string output;
+    };
+    std::vector<Job> jobs;
+    std::vector<int> packs;
+    if (options.everyPack) {
+        for (int p = 1; p < packCount(); ++p) {
+            packs.push_back(p);
+        }
+    } else {
+        packs.push_back(options.pack ? resolvePack(*options.pack) : kDefaultPack);
+    }
+    for (const int pack : packs) {
+        const int look =
+            options.look ? resolveLook(pack, *options.look) : (lookOptionCount(pack) > 1 ? 1 : 0);
+        jobs.push_back(
+            {pack, look,
+             options.output.empty() ? defaultOutput(options, pack, look) : options.output});
+    }
+    std::optional<Picture> input;
+    if (!options.input.empty()) {
+        input = inputPicture(options.input);
+    }
+
+    testhost::HostProfile profile;
+    profile.threads = std::max(1u, std::thread::hardware_concurrency());
+    std::optional<testhost::TestHost> host;
+    try {
+        host.emplace(options.bundle, profile);
+        host->setUp(kOfxImageEffectContextFilter);
+    } catch (const std::exception& e) {
+        throw Failure("cannot load the bundle " + options.bundle + ": " + e.what());
+    }
+    for (const Job& job : jobs) {
+        const Picture chart = input ? Picture{} : chartFor(job.pack);
+        gradeOne(*host, options, job.pack, job.look, input ? *input : chart, job.output, out);
+    }
     return 0;
 }
 
@@ -597,6 +639,7 @@ void printGradeUsage(std::ostream& out) {
            "  --output FILE.png     default out/chart-<pack>-<look>.png (out/graded.png with "
            "--input)\n"
            "  --depth 8|16|float    image depth of the render; default float\n"
+           "  --every-pack          grade the look (default 1) of each of the five camera packs\n"
            "  --split POSITION      split screen at 0..100 (left original, right graded)\n"
            "  --before-after        show the original picture\n"
            "  --set NAME=VALUE      any parameter by name (colours as R,G,B; switches on/off)\n";

@@ -160,6 +160,7 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         {"grade '" VD_BUNDLE_DIR "' --set nothing=1", 2, "no parameter \"nothing\""},
         {"grade no-such.ofx.bundle", 1, "cannot load the bundle no-such.ofx.bundle"},
         {"grade '" VD_BUNDLE_DIR "' --input missing.png", 1, "cannot read the input picture"},
+        {"grade '" VD_BUNDLE_DIR "' --every-pack --output x.png", 2, "takes no --pack"},
         {"grade", 2, "no bundle given"},
     };
     for (const Case& c : cases) {
