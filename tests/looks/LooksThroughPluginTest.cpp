@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -185,21 +186,29 @@ TEST_F(PluginLooks, EveryPackAndOptionRendersItsOwnLookFileBlendedByIntensity) {
     start(VD_BUNDLE_DIR);
     ASSERT_EQ(lookCount(), 58);
     std::vector<Image> references;
+    std::map<int, Image> none;  // per pack
     for (int i = 0; i < lookCount(); ++i) {
         const LookEntry& look = *lookEntry(i);
         SCOPED_TRACE(lookFileName(i));
         const LutCube cube = decodeShipped(i);
         ASSERT_GE(cube.edge, 2u);
-        const Image none = render(look.pack, 0);
-        EXPECT_LE(maxDifference(none, picture_), 0.0f) << "None must leave the picture as it is";
+        const bool firstOfPack = !none.contains(look.pack);
+        if (firstOfPack) {
+            none[look.pack] = render(look.pack, 0);
+            EXPECT_LE(maxDifference(none[look.pack], picture_), 0.0f)
+                << "None must leave the picture as it is";
+        }
         const Image full = render(look.pack, look.number);
         references.push_back(reference(picture_, cube, 1.0f));
-        EXPECT_GT(maxDifference(full, none), kVisible);
+        EXPECT_GT(maxDifference(full, none[look.pack]), kVisible);
         EXPECT_LE(maxDifference(full, references.back()), kTolerance);
-        EXPECT_LE(
-            maxDifference(render(look.pack, look.number, 50.0), reference(picture_, cube, 0.5f)),
-            kTolerance);
-        EXPECT_LE(maxDifference(render(look.pack, look.number, 0.0), none), 0.0f);
+        if (firstOfPack) {
+            // Intensity is the same blend for every look; one look per pack shows it.
+            EXPECT_LE(maxDifference(render(look.pack, look.number, 50.0),
+                                    reference(picture_, cube, 0.5f)),
+                      kTolerance);
+            EXPECT_LE(maxDifference(render(look.pack, look.number, 0.0), none[look.pack]), 0.0f);
+        }
     }
     // The references tell every look of a pack from every other, so a plug-in that loaded
     // the wrong option's file could not have passed. (Packs for the same camera encoding may
@@ -265,14 +274,15 @@ TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
         writeBytes(looks / lookFileName(index), bytes);
         return index;
     };
-    const std::vector<int> damaged = {
+    std::vector<int> damaged = {
         // The file whose presence marks the directory, cut in half: the directory is still
         // chosen, the look is not loaded.
         damage(1, 1, [](auto& b) { b.resize(b.size() / 2); }),
         // One bit of the sealed payload.
         damage(3, 2, [](auto& b) { b[b.size() / 2] ^= 0x10; }),
-        // One bit of the authenticated header.
-        damage(4, 1, [](auto& b) { b[8] ^= 0x01; }),
+        // The header's layout switched between the two valid ones: every header check
+        // passes and only the authentication tag can catch it.
+        damage(4, 1, [](auto& b) { b[8] ^= 0x03; }),
         // Empty, and text that is no look file at all.
         damage(5, 1, [](auto& b) { b.clear(); }),
         damage(2, 3,
@@ -281,6 +291,12 @@ TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
                    b.assign(text.begin(), text.end());
                }),
     };
+    // A directory where a look file should be.
+    const int folder = *findLook(2, 1);
+    fs::remove(looks / lookFileName(folder));
+    fs::create_directory(looks / lookFileName(folder));
+    damaged.push_back(folder);
+
     const ScopedEnv override("VD_LOOKS_DIR", looks.string());
     start(bundle_.string());
     for (int index : damaged) {
