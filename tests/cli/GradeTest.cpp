@@ -47,10 +47,10 @@ class GradeTest : public ::testing::Test {
     }
 
     // Runs huebench in the test's folder, with its per-user files kept there too.
-    Outcome huebench(const std::string& args) {
+    Outcome huebench(const std::string& args, const std::string& env = "") {
         const std::string command = "cd '" + dir_.string() + "' && VD_SUPPORT_DIR='" +
                                     dir_.string() + "' VD_MY_LOOKS_FILE='" + dir_.string() +
-                                    "/my-looks.json' '" VD_HUEBENCH "' " + args +
+                                    "/my-looks.json' " + env + " '" VD_HUEBENCH "' " + args +
                                     " >stdout.txt 2>stderr.txt";
         Outcome run;
         const int raw = std::system(command.c_str());
@@ -145,10 +145,28 @@ TEST_F(GradeTest, AGivenPictureKeepsItsSizeAndOrientation) {
 }
 
 TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
+    // Look folders the plug-in would take (they hold the probe file) but cannot grade from:
+    // the plug-in then renders without the look and reports success, so the tool must refuse.
+    const fs::path shipped = fs::path(VD_BUNDLE_DIR) / "Contents/Resources/looks";
+    const std::string probe = "iphone-apple-log-01.vdlk";
+    fs::create_directories(dir_ / "partial");
+    fs::copy_file(shipped / probe, dir_ / "partial" / probe);
+    fs::create_directories(dir_ / "damaged");
+    fs::copy_file(shipped / probe, dir_ / "damaged" / probe);
+    {
+        std::fstream file(dir_ / "damaged" / probe,
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        file.put('\x5a');
+    }
+    const std::string partial = "VD_LOOKS_DIR='" + (dir_ / "partial").string() + "'";
+    const std::string damaged = "VD_LOOKS_DIR='" + (dir_ / "damaged").string() + "'";
+
     struct Case {
         std::string args;
         int status;
         std::string reason;
+        std::string env = "";
     };
     const std::vector<Case> cases = {
         {"grade '" VD_BUNDLE_DIR "' --frobnicate 3", 2, "unknown option --frobnicate"},
@@ -162,9 +180,11 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         {"grade '" VD_BUNDLE_DIR "' --input missing.png", 1, "cannot read the input picture"},
         {"grade '" VD_BUNDLE_DIR "' --every-pack --output x.png", 2, "takes no --pack"},
         {"grade", 2, "no bundle given"},
+        {"grade '" VD_BUNDLE_DIR "'", 1, "is damaged", damaged},
+        {"grade '" VD_BUNDLE_DIR "' --look 2", 1, "cannot be read", partial},
     };
     for (const Case& c : cases) {
-        const Outcome run = huebench(c.args);
+        const Outcome run = huebench(c.args, c.env);
         EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
         EXPECT_EQ(run.err.rfind("huebench: ", 0), 0u) << c.args << "\n" << run.err;
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.args << "\n" << run.err;
