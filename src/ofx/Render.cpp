@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "grade/Grade.h"
+#include "grade/GradeContext.h"
 #include "looks/Catalogue.h"
 #include "looks/LutStore.h"
 #include "ofx/PendingSteps.h"
@@ -17,10 +18,6 @@
 
 namespace vd {
 namespace {
-
-// Radii of halation and bloom, in pixels per unit of radius on a 1080-line frame.
-constexpr float kHalationPixels = 52.0f;
-constexpr float kBloomPixels = 120.0f;
 
 // An image fetched from a clip, released when the holder goes out of scope.
 class HeldImage {
@@ -435,18 +432,13 @@ OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle 
         rod.y2 - rod.y1 > 1.0) {
         height = rod.y2 - rod.y1;
     }
-    // The pixel radii of the halation and bloom passes, in single precision as they are.
-    auto reach = [&](double amount, double radius, float pixelsPerUnit) {
-        if (!(amount > 0.0)) {
-            return 0.0f;
-        }
-        const float r = std::isfinite(radius) && radius > 0.0 ? static_cast<float>(radius) : 0.0f;
-        const float px =
-            r * pixelsPerUnit * static_cast<float>(height / 1080.0) * static_cast<float>(scale);
-        return std::max(0.0f, px);
-    };
-    const float pixels = std::max(reach(halationAmount, halationRadius, kHalationPixels),
-                                  reach(bloomAmount, bloomRadius, kBloomPixels));
+    // How far the halation and bloom passes read around a pixel, in pixels of the render.
+    // Their blurs and downsampled levels reach beyond the bare radius; asking for less would
+    // leave a tile's effects short of source and show seams between tiles.
+    const float pixels = static_cast<float>(
+        sourceReachPixels(static_cast<float>(halationAmount), static_cast<float>(halationRadius),
+                          static_cast<float>(bloomAmount), static_cast<float>(bloomRadius),
+                          static_cast<float>(height), static_cast<float>(scale)));
     const double grow = static_cast<double>(pixels) / scale;
     const std::array<double, 4> grown{roi[0] - grow, roi[1] - grow, roi[2] + grow, roi[3] + grow};
     const std::string name =

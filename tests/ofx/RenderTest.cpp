@@ -7,6 +7,7 @@
 #include <string>
 
 #include "TestHost.h"
+#include "grade/GradeContext.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ TEST_F(RenderOnHost, HostThreadsOwnThreadsAndAFailingPoolGiveTheSamePicture) {
 
 // ---- Regions of interest ----------------------------------------------------------------
 
-TEST_F(RenderOnHost, RegionOfInterestGrowsByTheHalationAndBloomReach) {
+TEST_F(RenderOnHost, RegionOfInterestGrowsByHowFarTheEffectsRead) {
     RegionsOfInterestRequest r;
     r.region = {100, 200, 300, 400};
     r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1080};
@@ -201,23 +202,37 @@ TEST_F(RenderOnHost, RegionOfInterestGrowsByTheHalationAndBloomReach) {
         EXPECT_DOUBLE_EQ(roi.y2 - 400, 200 - roi.y1);
         return 100 - roi.x1;
     };
+    // The grow is the distance the effects' blurs and downsampled levels read, never less
+    // than the bare radius (52 pixels per unit for halation, 120 for bloom at 1080 lines).
+    auto reach = [](float halo, float haloRadius, float bloom, float bloomRadius, float height,
+                    float scale = 1.0f) {
+        return static_cast<double>(
+                   vd::sourceReachPixels(halo, haloRadius, bloom, bloomRadius, height, scale)) /
+               scale;
+    };
     fx_->setValue("halationAmount", 10.0);
-    EXPECT_NEAR(grownBy(r), 52.0, 1e-4);
+    const double haloOnly = grownBy(r);
+    EXPECT_GE(haloOnly, 52.0);
+    EXPECT_DOUBLE_EQ(haloOnly, reach(0.1f, 1.0f, 0.0f, 1.0f, 1080.0f));
     fx_->setValue("bloomAmount", 10.0);
-    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
-    // In canonical coordinates the grow does not depend on the render scale.
+    const double both = grownBy(r);
+    EXPECT_GE(both, haloOnly + 120.0);
+    EXPECT_DOUBLE_EQ(both, reach(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f));
+    // The reach is counted in pixels of the render and handed back in canonical coordinates.
     r.renderScale = {0.5, 0.5};
-    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f, 0.5f));
+    EXPECT_GE(grownBy(r), both - 8.0);
     // The reach follows the source's height and the radius.
     r.renderScale = {1.0, 1.0};
     r.sourceRegionOfDefinition = OfxRectD{0, 0, 3840, 2160};
     fx_->setValue("bloomRadius", 0.5);
-    EXPECT_NEAR(grownBy(r), 120.0, 1e-4);
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.1f, 0.5f, 2160.0f));
     fx_->setValue("bloomAmount", 0.0);
-    EXPECT_NEAR(grownBy(r), 104.0, 1e-4);
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.0f, 0.5f, 2160.0f));
+    EXPECT_GE(grownBy(r), 104.0);
     // A source too flat to measure counts as 1080 lines.
     r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1};
-    EXPECT_NEAR(grownBy(r), 52.0, 1e-4);
+    EXPECT_DOUBLE_EQ(grownBy(r), haloOnly);
 }
 
 }  // namespace
