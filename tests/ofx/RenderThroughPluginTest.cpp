@@ -1,0 +1,544 @@
+// Pictures rendered through the built .ofx, driven exactly as a host drives it, against the
+// grading engine called directly: the controls a host sets arrive in the engine as the
+// settings they stand for, in every depth and memory layout, in tiles, on any number of
+// threads, at half render scale and with windows that reach past the output image.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestHost.h"
+#include "grade/Grade.h"
+#include "looks/Catalogue.h"
+
+namespace {
+
+using vd::testhost::BitDepth;
+using vd::testhost::HostProfile;
+using vd::testhost::Image;
+using vd::testhost::Instance;
+using vd::testhost::ParamValue;
+using vd::testhost::RegionsOfInterestRequest;
+using vd::testhost::RenderRequest;
+using vd::testhost::RenderResult;
+using vd::testhost::Rgb;
+using vd::testhost::TestHost;
+
+const std::string kBundle = VD_BUNDLE_DIR;
+constexpr OfxRectI kFrame{0, 0, 192, 108};
+
+using Controls = std::vector<std::pair<std::string, ParamValue>>;
+
+// Controls that put every spatial effect to work: halation and bloom around the bright dots,
+// grain, vignette and border over the whole frame.
+const Controls kEffects = {
+    {"grainAmount", 45.0},
+    {"grainSize", 1.5},
+    {"halationAmount", 70.0},
+    {"halationRadius", 1.25},
+    {"bloomAmount", 60.0},
+    {"bloomRadius", 0.75},
+    {"bloomThreshold", 40.0},
+    {"vignetteAmount", -35.0},
+    {"vignetteSize", 0.25},
+    {"vignetteFeather", 0.75},
+    {"borderTop", 6.0},
+    {"borderSide", 3.0},
+    {"borderColour", Rgb{0.25, 0.5, 0.125}},
+};
+
+// The settings the render action builds for kEffects over the defaults.
+void expectEffects(vd::GradeSettings& s) {
+    s.grainAmount = 0.45f;
+    s.grainSize = 1.5f;
+    s.halationAmount = 0.7f;
+    s.halationRadius = 1.25f;
+    s.bloomAmount = 0.6f;
+    s.bloomRadius = 0.75f;
+    s.bloomThreshold = 0.4f;
+    s.vignetteAmount = -0.35f;
+    s.vignetteSize = 0.25f;
+    s.vignetteFeather = 0.75f;
+    s.borderTop = 0.06f;
+    s.borderSide = 0.03f;
+    s.borderColour[0] = 0.25f;
+    s.borderColour[1] = 0.5f;
+    s.borderColour[2] = 0.125f;
+}
+
+// A synthetic frame, the same wherever it is cropped: smooth colour ramps, varying alpha,
+// and a lattice of small super-white dots for halation and bloom to spread. Integer depths
+// store the dots as white.
+Image scene(BitDepth depth, int components, OfxRectI region, bool premultiplied = false) {
+    Image image(depth, components, region);
+    image.premultiplied = premultiplied && components == 4;
+    for (int y = region.y1; y < region.y2; ++y) {
+        for (int x = region.x1; x < region.x2; ++x) {
+            // 6 x 4 dots on even coordinates, so that a 2 x 2 reduction keeps them whole.
+            const bool dot = x % 40 >= 18 && x % 40 < 24 && y % 28 >= 12 && y % 28 < 16;
+            const float fx = static_cast<float>(x) / 192.0f;
+            const float fy = static_cast<float>(y) / 108.0f;
+            float rgb[3] = {0.05f + 0.55f * fx, 0.1f + 0.45f * fy,
+                            0.2f + 0.15f * std::sin(static_cast<float>(x + 2 * y) * 0.11f)};
+            if (dot) {
+                rgb[0] = rgb[1] = rgb[2] = 6.0f;
+            }
+            const float alpha = 0.35f + 0.65f * static_cast<float>((x + 3 * y) % 11) / 10.0f;
+            for (int c = 0; c < 3; ++c) {
+                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
+            }
+            if (components == 4) {
+                image.set(x, y, 3, alpha);
+            }
+        }
+    }
+    return image;
+}
+
+Image crop(const Image& image, OfxRectI region) {
+    Image out(image.depth(), image.components(), region);
+    out.premultiplied = image.premultiplied;
+    for (int y = region.y1; y < region.y2; ++y) {
+        for (int x = region.x1; x < region.x2; ++x) {
+            for (int c = 0; c < image.components(); ++c) {
+                out.set(x, y, c, image.at(x, y, c));
+            }
+        }
+    }
+    return out;
+}
+
+vd::ImageView view(Image& image) {
+    vd::ImageView v;
+    const OfxRectI b = image.bounds();
+    v.data = image.row(b.y1);
+    v.rowBytes = static_cast<int32_t>(image.rowBytes());
+    v.x1 = b.x1;
+    v.y1 = b.y1;
+    v.x2 = b.x2;
+    v.y2 = b.y2;
+    v.components = image.components();
+    v.depth = vd::kDepthFloat;
+    return v;
+}
+
+// The engine's own answer: the source's samples as floats, graded by renderCpu on the
+// calling thread into a float image of the output's bounds and layout.
+Image engineRender(const std::optional<Image>& source, OfxRectI outputBounds, int components,
+                   OfxRectI window, OfxRectI frame, const vd::GradeSettings& settings) {
+    std::optional<Image> floatSource;
+    if (source) {
+        floatSource = Image(BitDepth::float32, source->components(), source->bounds());
+        for (int y = source->bounds().y1; y < source->bounds().y2; ++y) {
+            for (int x = source->bounds().x1; x < source->bounds().x2; ++x) {
+                for (int c = 0; c < source->components(); ++c) {
+                    floatSource->set(x, y, c, source->at(x, y, c));
+                }
+            }
+        }
+    }
+    Image out(BitDepth::float32, components, outputBounds);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    out.fill(nan, nan, nan, nan);
+    vd::ImageView src = floatSource ? view(*floatSource) : vd::ImageView{};
+    const vd::ImageView dst = view(out);
+    EXPECT_TRUE(vd::renderCpu(floatSource ? &src : nullptr, dst,
+                              {window.x1, window.y1, window.x2, window.y2},
+                              {frame.x1, frame.y1, frame.x2, frame.y2}, settings));
+    return out;
+}
+
+// The largest difference over a region, integer outputs against the reference clamped to
+// the range they can hold.
+float maxDifference(const Image& actual, const Image& expected, OfxRectI region) {
+    const bool clampExpected = actual.depth() != BitDepth::float32;
+    float worst = 0.0f;
+    for (int y = region.y1; y < region.y2; ++y) {
+        for (int x = region.x1; x < region.x2; ++x) {
+            for (int c = 0; c < actual.components(); ++c) {
+                float e = expected.at(x, y, c);
+                if (clampExpected) {
+                    e = std::clamp(e, 0.0f, 1.0f);
+                }
+                const float d = std::fabs(actual.at(x, y, c) - e);
+                if (!(d <= worst)) {
+                    worst = d;  // NaN on either side makes the difference infinite
+                }
+                if (std::isnan(d)) {
+                    return std::numeric_limits<float>::infinity();
+                }
+            }
+        }
+    }
+    return worst;
+}
+
+float quantum(BitDepth depth) {
+    return depth == BitDepth::byte      ? 1.0f / 255.0f
+           : depth == BitDepth::short16 ? 1.0f / 65535.0f
+                                        : 0.0f;
+}
+
+std::string depthName(BitDepth depth) {
+    return vd::testhost::bitDepthName(depth);
+}
+
+class RenderThroughPlugin : public ::testing::Test {
+  protected:
+    void start(HostProfile profile = {}) {
+        fx_ = nullptr;
+        host_.reset();
+        profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
+        host_.emplace(kBundle, profile);
+        host_->setUp(kOfxImageEffectContextFilter);
+        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
+    }
+    void SetUp() override { start(); }
+
+    void set(const Controls& controls) {
+        for (const auto& [name, value] : controls) {
+            fx_->setValue(name, value);
+        }
+    }
+
+    // The settings a fresh instance's controls stand for: every default of the record is the
+    // default of its control, and the first pack grades in its own camera encoding.
+    static vd::GradeSettings settingsFor(int frameHeight, float scale = 1.0f, int frame = 0) {
+        vd::GradeSettings s;
+        const int encoding = vd::packEncoding(0);
+        s.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
+        s.frame = frame;
+        s.renderScale = scale;
+        s.frameHeight = frameHeight;
+        s.threadCount = 1;
+        return s;
+    }
+
+    RenderResult render(const RenderRequest& r) {
+        RenderResult result = fx_->render(r);
+        EXPECT_EQ(result.status, kOfxStatOK);
+        EXPECT_EQ(result.imagesNotReleased, 0);
+        EXPECT_FALSE(result.sourceChanged);
+        EXPECT_FALSE(result.paddingChanged);
+        return result;
+    }
+
+    static RenderRequest request(const Image& source, double time = 0.0) {
+        RenderRequest r;
+        r.time = time;
+        r.source = source;
+        r.outputDepth = source.depth();
+        r.outputComponents = source.components();
+        r.outputBounds = kFrame;
+        return r;
+    }
+
+    std::optional<TestHost> host_;
+    Instance* fx_ = nullptr;
+};
+
+// ---- The controls reach the engine as the settings they stand for ----------------------------
+
+TEST_F(RenderThroughPlugin, PictureIsTheEnginesAnswerForTheSettingsTheControlsStandFor) {
+    // The render action only converts control values; the engine does the arithmetic, the
+    // same on any thread count, so the picture must be bit for bit the engine's own.
+    struct Case {
+        const char* name;
+        double time;
+        Controls controls;
+        std::function<void(vd::GradeSettings&)> expect;
+    };
+    const std::vector<Case> cases = {
+        {"neutral", 0.0, {}, [](vd::GradeSettings&) {}},
+        {"exposure, white balance and tone",
+         0.0,
+         {{"exposure", 1.25},
+          {"temperature", 30.0},
+          {"tint", -20.0},
+          {"highlights", -40.0},
+          {"shadows", 25.0},
+          {"contrast", 15.0},
+          {"saturation", -50.0}},
+         [](vd::GradeSettings& s) {
+             s.exposure = 1.25f;
+             s.temperature = 0.3f;
+             s.tint = -0.2f;
+             s.highlights = -0.4f;
+             s.shadows = 0.25f;
+             s.contrast = 0.15f;
+             s.saturation = -0.5f;
+         }},
+        {"grain, halation, bloom, vignette and border at frame 7", 7.0, kEffects,
+         [](vd::GradeSettings& s) {
+             expectEffects(s);
+             s.frame = 7;
+         }},
+        {"split screen",
+         0.0,
+         {{"exposure", -1.5}, {"splitScreen", 1}, {"splitPosition", 37.5}},
+         [](vd::GradeSettings& s) {
+             s.exposure = -1.5f;
+             s.splitScreen = true;
+             s.splitPosition = 0.375f;
+         }},
+        {"before/after",
+         0.0,
+         {{"exposure", 2.0}, {"contrast", 40.0}, {"beforeAfter", 1}},
+         [](vd::GradeSettings& s) {
+             s.exposure = 2.0f;
+             s.contrast = 0.4f;
+             s.beforeAfter = true;
+         }},
+    };
+    const Image source = scene(BitDepth::float32, 4, kFrame);
+    std::optional<Image> neutral;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        start();
+        set(test.controls);
+        const Image picture = render(request(source, test.time)).output;
+        vd::GradeSettings settings = settingsFor(108, 1.0f, 0);
+        test.expect(settings);
+        const Image expected = engineRender(source, kFrame, 4, kFrame, kFrame, settings);
+        EXPECT_EQ(maxDifference(picture, expected, kFrame), 0.0f);
+        // A control that never reached the picture would make both sides neutral; before/after
+        // shows the ungraded picture whatever the grade.
+        if (!neutral) {
+            neutral = picture;
+        } else if (settings.beforeAfter) {
+            EXPECT_EQ(picture.bytes(), neutral->bytes());
+        } else {
+            EXPECT_NE(picture.bytes(), neutral->bytes());
+        }
+    }
+}
+
+// ---- Depths and memory layouts -----------------------------------------------------------
+
+TEST_F(RenderThroughPlugin, EveryDepthAndLayoutMatchesTheFloatEngineWithinItsQuantisation) {
+    // Integer images are converted on the way in exactly as the reference reads them, so the
+    // only difference left is the output's rounding: half a quantum (plus float noise).
+    set(kEffects);
+    set({{"exposure", 0.5}, {"saturation", 20.0}});
+    vd::GradeSettings settings = settingsFor(108, 1.0f, 3);
+    expectEffects(settings);
+    settings.exposure = 0.5f;
+    settings.saturation = 0.2f;
+    for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
+        for (int layout = 0; layout < 3; ++layout) {  // RGB, RGBA straight, RGBA premultiplied
+            const int components = layout == 0 ? 3 : 4;
+            const bool premultiplied = layout == 2;
+            const Image source = scene(depth, components, kFrame, premultiplied);
+            settings.premultiplied = premultiplied;
+            const Image expected =
+                engineRender(source, kFrame, components, kFrame, kFrame, settings);
+            for (bool negativeRows : {false, true}) {
+                SCOPED_TRACE(depthName(depth) + " components " + std::to_string(components) +
+                             (premultiplied ? " premultiplied" : "") +
+                             (negativeRows ? " negative rows" : ""));
+                RenderRequest r = request(source, 3.0);
+                r.negativeRowBytes = negativeRows;
+                r.rowPadding = negativeRows ? 12 : 0;
+                const Image picture = render(r).output;
+                EXPECT_LE(maxDifference(picture, expected, kFrame), quantum(depth) * 0.5f + 1e-6f);
+            }
+        }
+    }
+}
+
+// ---- Tiles -------------------------------------------------------------------------------
+
+TEST_F(RenderThroughPlugin, TilesFedOnlyTheirRegionOfInterestMatchTheWholeFrame) {
+    // Each tile gets an output image of its own window and a source holding only what the
+    // plug-in asked for, as a tiling host hands them out; the regions of definition stay
+    // the whole frame. The reduced-resolution effect grids are anchored per tile, which
+    // allows small differences, but no seam.
+    set(kEffects);
+    const std::vector<int> xs = {0, 53, 118, 192};
+    const std::vector<int> ys = {0, 37, 108};
+    const OfxRectD frame{0, 0, 192, 108};
+    for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
+        SCOPED_TRACE(depthName(depth));
+        const Image source = scene(depth, 4, kFrame);
+        const Image whole = render(request(source, 5.0)).output;
+        float worst = 0.0f;
+        bool croppedOnce = false;
+        for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
+            for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+                const OfxRectI tile{xs[i], ys[j], xs[i + 1], ys[j + 1]};
+                RegionsOfInterestRequest roi;
+                roi.time = 5.0;
+                roi.region = {double(tile.x1), double(tile.y1), double(tile.x2), double(tile.y2)};
+                roi.sourceRegionOfDefinition = frame;
+                const auto asked = fx_->regionsOfInterest(roi);
+                ASSERT_EQ(asked.status, kOfxStatOK);
+                const OfxRectD want = asked.regions.at("Source");
+                const OfxRectI given{std::max(kFrame.x1, int(std::floor(want.x1))),
+                                     std::max(kFrame.y1, int(std::floor(want.y1))),
+                                     std::min(kFrame.x2, int(std::ceil(want.x2))),
+                                     std::min(kFrame.y2, int(std::ceil(want.y2)))};
+                croppedOnce = croppedOnce || given.x2 - given.x1 < 192 || given.y2 - given.y1 < 108;
+                RenderRequest r = request(crop(source, given), 5.0);
+                r.outputBounds = tile;
+                r.sourceRegionOfDefinition = frame;
+                r.outputRegionOfDefinition = frame;
+                r.negativeRowBytes = (i + j) % 2 == 1;
+                const Image part = render(r).output;
+                worst = std::max(worst, maxDifference(part, whole, tile));
+            }
+        }
+        EXPECT_LE(worst, 0.005f);
+        EXPECT_TRUE(croppedOnce) << "every tile got the whole frame; nothing was tested";
+    }
+}
+
+// ---- Threads and repetition ----------------------------------------------------------------
+
+TEST_F(RenderThroughPlugin, BytesAreTheSameOnEveryThreadCountAndEveryRepeat) {
+    struct Pool {
+        const char* name;
+        unsigned threads;
+        bool suite;
+        bool fails;
+    };
+    const std::vector<Pool> pools = {
+        {"host pool of 1", 1, true, false},         {"host pool of 2", 2, true, false},
+        {"host pool of 7", 7, true, false},         {"host pool of 32", 32, true, false},
+        {"no multi-thread suite", 4, false, false}, {"failing multi-thread entry", 4, true, true},
+    };
+    set(kEffects);
+    for (BitDepth depth : {BitDepth::byte, BitDepth::float32}) {
+        SCOPED_TRACE(depthName(depth));
+        const RenderRequest r = request(scene(depth, 4, kFrame), 2.0);
+        start();
+        set(kEffects);
+        const std::vector<unsigned char> reference = render(r).output.bytes();
+        for (const Pool& pool : pools) {
+            SCOPED_TRACE(pool.name);
+            HostProfile profile;
+            profile.threads = pool.threads;
+            profile.multiThreadSuite = pool.suite;
+            profile.multiThreadFails = pool.fails;
+            start(profile);
+            set(kEffects);
+            for (int repeat = 0; repeat < 2; ++repeat) {
+                EXPECT_EQ(render(r).output.bytes(), reference) << "render " << repeat;
+            }
+        }
+    }
+}
+
+// ---- Render scale and windows outside the output -------------------------------------------
+
+TEST_F(RenderThroughPlugin, HalfScaleRenderScalesTheEffectsWithTheImage) {
+    // A half-size image at render scale 0.5 is graded as the same 108-line frame: the engine
+    // gets the scale and the full frame height, and the picture is close to the full-size
+    // render reduced 2 x 2. Grain is left out (its cells fall differently) and bloom gets a
+    // radius well above its sixteenth-resolution cell, which is 16 pixels of the render at
+    // any scale and would otherwise dominate so small a frame.
+    set(kEffects);
+    set({{"grainAmount", 0.0}, {"bloomRadius", 4.0}});
+    const OfxRectI half{0, 0, 96, 54};
+    Image source(BitDepth::float32, 4, half);
+    const Image full = scene(BitDepth::float32, 4, kFrame);
+    for (int y = 0; y < 54; ++y) {
+        for (int x = 0; x < 96; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                source.set(
+                    x, y, c,
+                    0.25f * (full.at(2 * x, 2 * y, c) + full.at(2 * x + 1, 2 * y, c) +
+                             full.at(2 * x, 2 * y + 1, c) + full.at(2 * x + 1, 2 * y + 1, c)));
+            }
+        }
+    }
+    RenderRequest r = request(source, 1.0);
+    r.outputBounds = half;
+    r.renderScale = {0.5, 0.5};
+    const Image picture = render(r).output;
+
+    vd::GradeSettings settings = settingsFor(108, 0.5f, 1);
+    expectEffects(settings);
+    settings.grainAmount = 0.0f;
+    settings.bloomRadius = 4.0f;
+    EXPECT_EQ(maxDifference(picture, engineRender(source, half, 4, half, half, settings), half),
+              0.0f);
+
+    // Close to the full-size picture reduced, and far closer than with the effects' radii
+    // left at full-size pixels (the scale ignored).
+    const Image whole = render(request(full, 1.0)).output;
+    vd::GradeSettings unscaled = settings;
+    unscaled.renderScale = 1.0f;
+    unscaled.frameHeight = 108;
+    const Image wrong = engineRender(source, half, 4, half, half, unscaled);
+    double off = 0.0;
+    double offWrong = 0.0;
+    for (int y = 0; y < 54; ++y) {
+        for (int x = 0; x < 96; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const float reduced =
+                    0.25f * (whole.at(2 * x, 2 * y, c) + whole.at(2 * x + 1, 2 * y, c) +
+                             whole.at(2 * x, 2 * y + 1, c) + whole.at(2 * x + 1, 2 * y + 1, c));
+                off += std::fabs(picture.at(x, y, c) - reduced);
+                offWrong += std::fabs(wrong.at(x, y, c) - reduced);
+            }
+        }
+    }
+    // Reducing before a non-linear grade, and effect grids twice as coarse against the
+    // picture, leave about 0.02 on average; radii that ignored the scale leave three times that.
+    const double samples = 96.0 * 54.0 * 3.0;
+    EXPECT_LT(off / samples, 0.03);
+    EXPECT_LT(off, 0.5 * offWrong);
+}
+
+TEST_F(RenderThroughPlugin, WindowReachingPastTheOutputWritesOnlyInsideIt) {
+    // Windows that hang over every edge, at full and half scale and in both row orders: the
+    // part inside the image equals the whole-image render, nothing else is written, and the
+    // host sees no write outside the image (its guard bytes stay intact).
+    set(kEffects);
+    struct Case {
+        OfxRectI window;
+        double scale;
+        bool negativeRows;
+        BitDepth depth;
+    };
+    const std::vector<Case> cases = {
+        {{-20, 50, 100, 140}, 1.0, false, BitDepth::float32},
+        {{150, -30, 260, 40}, 1.0, true, BitDepth::short16},
+        {{-5, -5, 200, 120}, 1.0, true, BitDepth::byte},
+        {{-8, 20, 40, 70}, 0.5, false, BitDepth::float32},
+    };
+    for (const Case& test : cases) {
+        const OfxRectI image = test.scale == 1.0 ? kFrame : OfxRectI{0, 0, 96, 54};
+        SCOPED_TRACE(depthName(test.depth) + " window " + std::to_string(test.window.x1) + "," +
+                     std::to_string(test.window.y1) + " scale " + std::to_string(test.scale));
+        RenderRequest r = request(scene(test.depth, 4, image), 4.0);
+        r.outputBounds = image;
+        r.renderScale = {test.scale, test.scale};
+        r.negativeRowBytes = test.negativeRows;
+        r.rowPadding = 4;
+        const Image whole = render(r).output;
+        r.renderWindow = test.window;
+        const Image part = render(r).output;
+        const OfxRectI inside{
+            std::max(image.x1, test.window.x1), std::max(image.y1, test.window.y1),
+            std::min(image.x2, test.window.x2), std::min(image.y2, test.window.y2)};
+        EXPECT_LE(maxDifference(part, whole, inside), 0.005f);
+        for (int y = image.y1; y < image.y2; ++y) {
+            for (int x = image.x1; x < image.x2; ++x) {
+                const bool in = x >= inside.x1 && x < inside.x2 && y >= inside.y1 && y < inside.y2;
+                if (!in && !vd::testhost::untouched(part, x, y)) {
+                    ADD_FAILURE() << "pixel " << x << "," << y << " outside the window written";
+                    return;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
