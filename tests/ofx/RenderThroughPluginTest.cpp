@@ -330,19 +330,27 @@ TEST_F(RenderThroughPlugin, EveryDepthAndLayoutMatchesTheFloatEngineWithinItsQua
     expectEffects(settings);
     settings.exposure = 0.5f;
     settings.saturation = 0.2f;
+    // Besides the layouts: a source covering only part of the frame (the rest reads as
+    // opaque black in every depth) and no source at all.
+    enum Layout { rgb, straight, premultiplied, partSource, noSource };
+    const char* names[] = {"RGB", "RGBA", "RGBA premultiplied", "part of the frame", "no source"};
     for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
-        for (int layout = 0; layout < 3; ++layout) {  // RGB, RGBA straight, RGBA premultiplied
-            const int components = layout == 0 ? 3 : 4;
-            const bool premultiplied = layout == 2;
-            const Image source = scene(depth, components, kFrame, premultiplied);
-            settings.premultiplied = premultiplied;
+        for (Layout layout : {rgb, straight, premultiplied, partSource, noSource}) {
+            const int components = layout == rgb ? 3 : 4;
+            std::optional<Image> source = scene(depth, components, kFrame, layout == premultiplied);
+            if (layout == partSource) {
+                source = crop(*source, {20, 10, 170, 100});
+            } else if (layout == noSource) {
+                source.reset();
+            }
+            settings.premultiplied = layout == premultiplied;
             const Image expected =
                 engineRender(source, kFrame, components, kFrame, kFrame, settings);
             for (bool negativeRows : {false, true}) {
-                SCOPED_TRACE(depthName(depth) + " components " + std::to_string(components) +
-                             (premultiplied ? " premultiplied" : "") +
+                SCOPED_TRACE(depthName(depth) + " " + names[layout] +
                              (negativeRows ? " negative rows" : ""));
-                RenderRequest r = request(source, 3.0);
+                RenderRequest r = request(scene(depth, components, kFrame), 3.0);
+                r.source = source;
                 r.negativeRowBytes = negativeRows;
                 r.rowPadding = negativeRows ? 12 : 0;
                 const Image picture = render(r).output;
