@@ -364,35 +364,53 @@ TEST_F(RenderThroughPlugin, EveryDepthAndLayoutMatchesTheFloatEngineWithinItsQua
 
 TEST_F(RenderThroughPlugin, TilesFedOnlyTheirRegionOfInterestMatchTheWholeFrame) {
     // Each tile gets an output image of its own window and a source holding only what the
-    // plug-in asked for, as a tiling host hands them out; the regions of definition stay
-    // the whole frame. The reduced-resolution effect grids are anchored per tile, which
-    // allows small differences, but no seam.
+    // plug-in asked for (the region of interest, in canonical coordinates, taken to pixels
+    // of the render and clipped to the frame), as a tiling host hands them out; the regions
+    // of definition stay the whole frame. Tiles may differ from the whole frame by 0.005
+    // (the reduced-resolution effect grids may fall differently per tile), never more.
     set(kEffects);
-    const std::vector<int> xs = {0, 53, 118, 192};
-    const std::vector<int> ys = {0, 37, 108};
+    struct Case {
+        BitDepth depth;
+        double scale;
+        std::vector<int> xs, ys;  // tile edges in pixels of the render
+    };
+    const std::vector<Case> cases = {
+        {BitDepth::byte, 1.0, {0, 53, 118, 192}, {0, 37, 108}},
+        {BitDepth::short16, 1.0, {0, 53, 118, 192}, {0, 37, 108}},
+        {BitDepth::float32, 1.0, {0, 53, 118, 192}, {0, 37, 108}},
+        {BitDepth::float32, 0.5, {0, 17, 61, 96}, {0, 23, 54}},
+    };
     const OfxRectD frame{0, 0, 192, 108};
-    for (BitDepth depth : {BitDepth::byte, BitDepth::short16, BitDepth::float32}) {
-        SCOPED_TRACE(depthName(depth));
-        const Image source = scene(depth, 4, kFrame);
-        const Image whole = render(request(source, 5.0)).output;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(depthName(test.depth) + " scale " + std::to_string(test.scale));
+        const double s = test.scale;
+        const OfxRectI image{0, 0, test.xs.back(), test.ys.back()};
+        const Image source = scene(test.depth, 4, image);
+        RenderRequest full = request(source, 5.0);
+        full.outputBounds = image;
+        full.renderScale = {s, s};
+        const Image whole = render(full).output;
         float worst = 0.0f;
         bool croppedOnce = false;
-        for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
-            for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
-                const OfxRectI tile{xs[i], ys[j], xs[i + 1], ys[j + 1]};
+        for (std::size_t j = 0; j + 1 < test.ys.size(); ++j) {
+            for (std::size_t i = 0; i + 1 < test.xs.size(); ++i) {
+                const OfxRectI tile{test.xs[i], test.ys[j], test.xs[i + 1], test.ys[j + 1]};
                 RegionsOfInterestRequest roi;
                 roi.time = 5.0;
-                roi.region = {double(tile.x1), double(tile.y1), double(tile.x2), double(tile.y2)};
+                roi.renderScale = {s, s};
+                roi.region = {tile.x1 / s, tile.y1 / s, tile.x2 / s, tile.y2 / s};
                 roi.sourceRegionOfDefinition = frame;
                 const auto asked = fx_->regionsOfInterest(roi);
                 ASSERT_EQ(asked.status, kOfxStatOK);
                 const OfxRectD want = asked.regions.at("Source");
-                const OfxRectI given{std::max(kFrame.x1, int(std::floor(want.x1))),
-                                     std::max(kFrame.y1, int(std::floor(want.y1))),
-                                     std::min(kFrame.x2, int(std::ceil(want.x2))),
-                                     std::min(kFrame.y2, int(std::ceil(want.y2)))};
-                croppedOnce = croppedOnce || given.x2 - given.x1 < 192 || given.y2 - given.y1 < 108;
+                const OfxRectI given{std::max(image.x1, int(std::floor(want.x1 * s))),
+                                     std::max(image.y1, int(std::floor(want.y1 * s))),
+                                     std::min(image.x2, int(std::ceil(want.x2 * s))),
+                                     std::min(image.y2, int(std::ceil(want.y2 * s)))};
+                croppedOnce =
+                    croppedOnce || given.x2 - given.x1 < image.x2 || given.y2 - given.y1 < image.y2;
                 RenderRequest r = request(crop(source, given), 5.0);
+                r.renderScale = {s, s};
                 r.outputBounds = tile;
                 r.sourceRegionOfDefinition = frame;
                 r.outputRegionOfDefinition = frame;
