@@ -13,6 +13,7 @@ namespace {
 using colour::Encoding;
 using colour::Gamut;
 using colour::Rgb;
+using colour::operator*;
 
 TEST(ColourTest, GamutMatricesFollowThePublishedPrimaries) {
     // Luminance rows are the well-known weights; the D-Gamut matrix's first row is as
@@ -57,6 +58,11 @@ TEST(ColourTest, LabOfKnownColours) {
     const Rgb back = colour::labToXyz(colour::xyzToLab({0.3, 0.2, 0.1}));
     EXPECT_NEAR(back[0], 0.3, 1e-9);
     EXPECT_NEAR(back[2], 0.1, 1e-9);
+    // Chromaticity hue ignores level; red sits near 0 degrees, blue far from it.
+    const Rgb red = colour::mul(colour::rgbToXyz(Gamut::Rec709), Rgb{0.5, 0.1, 0.1});
+    EXPECT_NEAR(colour::chromaticityHue(red), colour::chromaticityHue(red * 0.01), 1e-9);
+    EXPECT_LT(std::abs(colour::hueDifference(colour::chromaticityHue(red), 0.0)), 30.0);
+    EXPECT_EQ(colour::chromaticityHue({0, 0, 0}), 0.0);
     EXPECT_NEAR(colour::hueDifference(350.0, 10.0), -20.0, 1e-12);
     EXPECT_NEAR(colour::hueDifference(10.0, 350.0), 20.0, 1e-12);
 }

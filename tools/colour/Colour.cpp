@@ -237,9 +237,32 @@ double hueDifference(double a, double b) {
     return d;
 }
 
-Rgb displayCodeToLab(const Rgb& code) {
+Rgb displayCodeToXyz(const Rgb& code) {
     const Rgb light{displayDecode(code[0]), displayDecode(code[1]), displayDecode(code[2])};
-    return xyzToLab(mul(rgbToXyz(Gamut::Rec709), light));
+    return mul(rgbToXyz(Gamut::Rec709), light);
+}
+
+Rgb displayCodeToLab(const Rgb& code) {
+    return xyzToLab(displayCodeToXyz(code));
+}
+
+double chromaticityHue(const Rgb& xyz) {
+    const auto uv = [](const Rgb& c, double& u, double& v) {
+        const double d = c[0] + 15.0 * c[1] + 3.0 * c[2];
+        u = d > 0.0 ? 4.0 * c[0] / d : 0.0;
+        v = d > 0.0 ? 9.0 * c[1] / d : 0.0;
+        return d > 0.0;
+    };
+    double u = 0;
+    double v = 0;
+    double uw = 0;
+    double vw = 0;
+    uv(kD65White, uw, vw);
+    if (!uv(xyz, u, v)) {
+        return 0.0;
+    }
+    const double h = std::atan2(v - vw, u - uw) * 180.0 / 3.14159265358979323846;
+    return h < 0.0 ? h + 360.0 : h;
 }
 
 }  // namespace vd::colour

@@ -63,7 +63,13 @@ double labChroma(const Rgb& lab);
 // Smallest signed difference between two hue angles, in degrees (-180..180].
 double hueDifference(double a, double b);
 
-// Display code (BT.1886, Rec.709 primaries) to L*a*b*.
+// Display code (BT.1886, Rec.709 primaries) to L*a*b*, and to XYZ.
 Rgb displayCodeToLab(const Rgb& code);
+Rgb displayCodeToXyz(const Rgb& code);
+
+// Hue angle in degrees (0..360) of a colour's CIE 1976 u'v' chromaticity around the D65
+// white. Unlike the L*a*b* hue it does not move when a colour only gets lighter or darker
+// (L*a*b* bends near black, where its cube root turns linear). 0 for black.
+double chromaticityHue(const Rgb& xyz);
 
 }  // namespace vd::colour

@@ -34,8 +34,8 @@ Recipe softPortrait() {
     r.saturation = 0.9;
     r.highlightSaturation = 0.8;
     r.bands[0] = {kSkin, 35, 0, 0.9};
-    r.highlightTint = {kAmber, 0.02};
-    r.fade = 0.035;
+    r.highlightTint = {kAmber, 0.025};
+    r.fade = 0.025;
     r.whitePoint = 0.96;
     return r;
 }
@@ -104,7 +104,7 @@ Recipe bleachBypass() {
 Recipe fadedMatte() {
     Recipe r;
     r.name = "faded matte";
-    r.saturation = 0.78;
+    r.saturation = 0.72;
     r.shadowSaturation = 0.8;
     r.greyCode = 0.46;
     r.contrast = 1.15;
@@ -388,7 +388,7 @@ Recipe moodyGreen() {
 Recipe cleanBoost() {
     Recipe r = natural();
     r.name = "clean boost";
-    r.saturation = 1.08;
+    r.saturation = 1.06;
     r.highlightSaturation = 0.95;
     r.displayContrast = 1.12;
     return r;
