@@ -167,12 +167,10 @@ float maxDifference(const Image& actual, const Image& expected, OfxRectI region)
                     e = std::clamp(e, 0.0f, 1.0f);
                 }
                 const float d = std::fabs(actual.at(x, y, c) - e);
-                if (!(d <= worst)) {
-                    worst = d;  // NaN on either side makes the difference infinite
-                }
                 if (std::isnan(d)) {
-                    return std::numeric_limits<float>::infinity();
+                    return std::numeric_limits<float>::infinity();  // unwritten or NaN output
                 }
+                worst = std::max(worst, d);
             }
         }
     }
