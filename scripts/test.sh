@@ -6,26 +6,42 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 jobs=$(nproc)
+start=$(date +%s)
+stamp() { echo "== $1 ($(( $(date +%s) - start ))s since start)"; }
 
-echo "== format"
+stamp "format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "== build and test"
+stamp "build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVD_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== address and undefined-behaviour sanitizers"
+stamp "address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVD_SANITIZE=address,undefined
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE no_sanitizer
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  echo "== fuzz targets"
+  stamp "fuzz targets"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVD_BUILD_TESTS=OFF -DVD_BUILD_FUZZ=ON
-  cmake --build build-fuzz -j"$jobs"
+  cmake --build build-fuzz -j"$jobs" --target fuzz/all
   ./fuzz/run.sh build-fuzz
 fi
-echo "== all tests passed"
+stamp "thread sanitizer on the code that runs on several threads"
+# The tests of every multi-threaded piece: the engine's passes, the LUT store, the
+# instance list and edit guard, concurrent renders through the plug-in, My Looks locking
+# and the test host's thread pool.
+tsan_tests=(vd_grade_tests vd_lutstore_tests vd_ofx_unit_tests vd_ofx_host_tests
+            vd_mylooks_tests vd_testhost_tests)
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVD_SANITIZE=thread
+cmake --build build-tsan -j"$jobs" --target VandrelHuebench "${tsan_tests[@]}"
+for t in "${tsan_tests[@]}"; do
+  bin=$(find build-tsan/tests -type f -name "$t" -perm -u+x | head -n 1)
+  echo "-- $t"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$bin" --gtest_brief=1
+done
+
+stamp "all tests passed"
