@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -295,20 +296,74 @@ void checkLookFile(const std::string& libraryPath, int pack, int look) {
     }
 }
 
+// A picture as the camera recorded it: RGB code values, rows top to bottom.
+struct Picture {
+    std::string name;
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgb;
+};
+
+// One sample in an image's own type: integer depths round to nearest and clip to their range
+// (NaN stores as 0), float stores as is. Rows are written through memcpy so any alignment works.
+void storeSample(unsigned char* at, BitDepth depth, float value) {
+    const float clipped = value > 0.0f ? std::min(value, 1.0f) : 0.0f;  // NaN fails value > 0
+    if (depth == BitDepth::byte) {
+        *at = static_cast<unsigned char>(std::lround(clipped * 255.0f));
+    } else if (depth == BitDepth::short16) {
+        const auto v = static_cast<std::uint16_t>(std::lround(clipped * 65535.0f));
+        std::memcpy(at, &v, sizeof v);
+    } else {
+        std::memcpy(at, &value, sizeof value);
+    }
+}
+
+float loadSample(const unsigned char* at, BitDepth depth) {
+    if (depth == BitDepth::byte) {
+        return float(*at) / 255.0f;
+    }
+    if (depth == BitDepth::short16) {
+        std::uint16_t v = 0;
+        std::memcpy(&v, at, sizeof v);
+        return float(v) / 65535.0f;
+    }
+    float v = 0;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
 // The picture as the camera recorded it, in OpenFX row order (bottom row first), opaque.
-Image sourceImage(const std::vector<float>& rgb, int width, int height, BitDepth depth) {
-    Image image(depth, 4, {0, 0, width, height});
-    for (int row = 0; row < height; ++row) {
-        const float* in = rgb.data() + std::size_t(row) * std::size_t(width) * 3;
-        const int y = height - 1 - row;
-        for (int x = 0; x < width; ++x, in += 3) {
-            image.set(x, y, 0, in[0]);
-            image.set(x, y, 1, in[1]);
-            image.set(x, y, 2, in[2]);
-            image.set(x, y, 3, 1.0f);
+Image sourceImage(const Picture& picture, BitDepth depth) {
+    Image image(depth, 4, {0, 0, picture.width, picture.height});
+    const std::size_t sample = testhost::bytesPerSample(depth);
+    for (int row = 0; row < picture.height; ++row) {
+        const float* in = picture.rgb.data() + std::size_t(row) * std::size_t(picture.width) * 3;
+        unsigned char* out = image.row(picture.height - 1 - row);
+        for (int x = 0; x < picture.width; ++x, in += 3, out += 4 * sample) {
+            storeSample(out, depth, in[0]);
+            storeSample(out + sample, depth, in[1]);
+            storeSample(out + 2 * sample, depth, in[2]);
+            storeSample(out + 3 * sample, depth, 1.0f);
         }
     }
     return image;
+}
+
+// Pixels of a float output whose every sample still holds the host's initial NaN.
+long long unwrittenPixels(const Image& output) {
+    long long count = 0;
+    const int components = output.components();
+    for (int y = output.bounds().y1; y < output.bounds().y2; ++y) {
+        const unsigned char* in = output.row(y);
+        for (int x = 0; x < output.width(); ++x) {
+            bool untouched = true;
+            for (int c = 0; c < components; ++c, in += sizeof(float)) {
+                untouched = untouched && std::isnan(loadSample(in, BitDepth::float32));
+            }
+            count += untouched ? 1 : 0;
+        }
+    }
+    return count;
 }
 
 // The graded output as display values, rows top to bottom: 8-bit renders give an 8-bit PNG,
@@ -320,11 +375,14 @@ PngPicture outputPicture(const Image& output) {
     picture.bits = output.depth() == BitDepth::byte ? 8 : 16;
     const float top = picture.bits == 8 ? 255.0f : 65535.0f;
     picture.samples.reserve(std::size_t(picture.width) * std::size_t(picture.height) * 3);
+    const std::size_t sample = testhost::bytesPerSample(output.depth());
+    const std::size_t pixel = output.pixelBytes();
     const OfxRectI b = output.bounds();
     for (int y = b.y2 - 1; y >= b.y1; --y) {
-        for (int x = b.x1; x < b.x2; ++x) {
+        const unsigned char* in = output.row(y);
+        for (int x = 0; x < picture.width; ++x, in += pixel) {
             for (int c = 0; c < 3; ++c) {
-                const float v = output.at(x, y, c);
+                const float v = loadSample(in + std::size_t(c) * sample, output.depth());
                 const float clipped = v > 0.0f ? std::min(v, 1.0f) : 0.0f;  // NaN fails v > 0
                 picture.samples.push_back(std::uint16_t(std::lround(clipped * top)));
             }
@@ -452,14 +510,6 @@ const char* statusName(OfxStatus status) {
     }
 }
 
-// A picture as the camera recorded it: RGB code values, rows top to bottom.
-struct Picture {
-    std::string name;
-    int width = 0;
-    int height = 0;
-    std::vector<float> rgb;
-};
-
 // The built-in chart as the pack's camera records it.
 Picture chartFor(int pack) {
     const int encoding = packEncoding(pack);
@@ -488,7 +538,7 @@ Picture inputPicture(const std::string& path) {
 // One picture through one new instance: the edits a user would make, one render, the checks
 // that the render really succeeded, the PNG and its summary line.
 void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, int look,
-              const Picture& picture, const std::string& output, std::ostream& out) {
+              const Picture* input, const std::string& output, std::ostream& out) {
     checkLookFile(host.libraryPath(), pack, look);
     OfxStatus created = kOfxStatOK;
     Instance& fx = host.createInstance(kOfxImageEffectContextFilter, &created);
@@ -521,8 +571,11 @@ void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, i
         userEdit(fx, param, parseValue(param, edit), edit.origin);
     }
 
+    // Made only now, so that a mistake in the edits above costs no chart.
+    const Picture chart = input ? Picture{} : chartFor(pack);
+    const Picture& picture = input ? *input : chart;
     testhost::RenderRequest request;
-    request.source = sourceImage(picture.rgb, picture.width, picture.height, options.depth);
+    request.source = sourceImage(picture, options.depth);
     request.outputDepth = options.depth;
     request.outputComponents = 4;
     const auto start = std::chrono::steady_clock::now();
@@ -547,13 +600,7 @@ void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, i
     }
     // Float outputs start as NaN, so pixels the plug-in never wrote can be told apart.
     if (options.depth == BitDepth::float32) {
-        long long unwritten = 0;
-        for (int y = 0; y < picture.height; ++y) {
-            for (int x = 0; x < picture.width; ++x) {
-                unwritten += testhost::untouched(result.output, x, y) ? 1 : 0;
-            }
-        }
-        if (unwritten > 0) {
+        if (const long long unwritten = unwrittenPixels(result.output); unwritten > 0) {
             throw Failure("the render left " + std::to_string(unwritten) +
                           " pixels unwritten; nothing written");
         }
@@ -621,8 +668,7 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
         throw Failure("cannot load the bundle " + options.bundle + ": " + e.what());
     }
     for (const Job& job : jobs) {
-        const Picture chart = input ? Picture{} : chartFor(job.pack);
-        gradeOne(*host, options, job.pack, job.look, input ? *input : chart, job.output, out);
+        gradeOne(*host, options, job.pack, job.look, input ? &*input : nullptr, job.output, out);
     }
     return 0;
 }
