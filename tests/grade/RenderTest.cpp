@@ -213,26 +213,6 @@ TEST(Depths, PixelsOutsideTheSourceReadBlackWithOpaqueAlphaInEveryDepth) {
     }
 }
 
-TEST(Images, BottomUpRowsGiveTheSamePicture) {
-    for (int depth : {kDepthByte, kDepthFloat}) {
-        TestImage down({0, 0, 24, 16}, 4, depth), up({0, 0, 24, 16}, 4, depth, true);
-        auto pattern = [](int x, int y) {
-            return std::array<float, 4>{static_cast<float>(x) / 24.0f,
-                                        static_cast<float>(y) / 16.0f, 0.7f, 1.0f};
-        };
-        down.fill(pattern);
-        up.fill(pattern);
-        GradeSettings s;
-        s.vignetteAmount = -0.5f;
-        s.halationAmount = 0.5f;
-        s.frameHeight = 16;
-        TestImage outDown({0, 0, 24, 16}, 4, depth), outUp({0, 0, 24, 16}, 4, depth, true);
-        ASSERT_TRUE(renderCpu(&down.view, outDown.view, {0, 0, 24, 16}, {}, s));
-        ASSERT_TRUE(renderCpu(&up.view, outUp.view, {0, 0, 24, 16}, {}, s));
-        EXPECT_EQ(maxDifference(outDown, outUp, {0, 0, 24, 16}), 0.0f);
-    }
-}
-
 TEST(Images, UnusableDescriptionsFailWithNothingWritten) {
     TestImage src({0, 0, 4, 4}, 4, kDepthFloat);
     TestImage dst({0, 0, 4, 4}, 4, kDepthByte);
@@ -253,20 +233,6 @@ TEST(Images, UnusableDescriptionsFailWithNothingWritten) {
     // A window that misses the destination succeeds with nothing to do.
     EXPECT_TRUE(renderCpu(&src.view, dst.view, {10, 10, 20, 20}, {}, GradeSettings{}));
     EXPECT_EQ(dst.bytes, before);
-}
-
-TEST(Images, OnlyTheOverlapOfWindowAndDestinationIsWritten) {
-    for (int depth : {kDepthByte, kDepthFloat}) {
-        TestImage src({-10, -10, 20, 20}, 4, depth);
-        src.fill([](int, int) { return grey(0.25f); });
-        TestImage dst({0, 0, 8, 8}, 4, depth);
-        dst.fill([](int, int) { return grey(1.0f); });
-        ASSERT_TRUE(renderCpu(&src.view, dst.view, {4, -5, 12, 6}, {}, GradeSettings{}));
-        EXPECT_NEAR(dst.get(4, 0, 0), 0.25f, 0.002f);
-        EXPECT_NEAR(dst.get(7, 5, 0), 0.25f, 0.002f);
-        EXPECT_EQ(dst.get(3, 0, 0), 1.0f);
-        EXPECT_EQ(dst.get(4, 6, 0), 1.0f);
-    }
 }
 
 // ---- Finish through the driver ----------------------------------------------------------
@@ -451,47 +417,6 @@ TEST(Threads, BandsWhoseThreadCannotStartRunOnTheCallingThread) {
         for (int i = 0; i < 32; ++i) {
             EXPECT_EQ(runs[i].load(), i < 12 ? 1 : 0) << i;
         }
-    }
-}
-
-// ---- Tiles ------------------------------------------------------------------------------
-
-// The source a host hands over for a tile: the full picture seen through the tile's
-// region of interest (the window grown by the effect reach, clipped to the picture).
-ImageView sourceForTile(TestImage& full, const PixelRect& tile, int reach) {
-    const PixelRect roi =
-        rectIntersect({tile.x1 - reach, tile.y1 - reach, tile.x2 + reach, tile.y2 + reach},
-                      imageBounds(full.view));
-    ImageView v = full.view;
-    v.data = full.at(roi.x1, roi.y1);
-    v.x1 = roi.x1;
-    v.y1 = roi.y1;
-    v.x2 = roi.x2;
-    v.y2 = roi.y2;
-    return v;
-}
-
-TEST(Tiles, ATiledFrameMatchesTheFullFrameInEveryDepth) {
-    const PixelRect bounds{0, 0, 160, 90};
-    for (int depth : {kDepthByte, kDepthShort, kDepthFloat}) {
-        TestImage src(bounds, 4, depth);
-        src.fill(scenePixel);
-        Scene scene;
-        TestImage full(bounds, 4, depth);
-        ASSERT_TRUE(renderCpu(&src.view, full.view, bounds, bounds, scene.settings));
-        const GradeSettings& gs = scene.settings;
-        const int reach = sourceReachPixels(gs.halationAmount, gs.halationRadius, gs.bloomAmount,
-                                            gs.bloomRadius, 90.0f, 1.0f);
-        TestImage tiled(bounds, 4, depth);
-        // Odd tile sizes put the tile corners off every grid lattice.
-        for (int ty = 0; ty < 90; ty += 23) {
-            for (int tx = 0; tx < 160; tx += 37) {
-                const PixelRect tile{tx, ty, std::min(tx + 37, 160), std::min(ty + 23, 90)};
-                const ImageView tileSrc = sourceForTile(src, tile, reach);
-                ASSERT_TRUE(renderCpu(&tileSrc, tiled.view, tile, bounds, scene.settings));
-            }
-        }
-        EXPECT_LE(maxDifference(full, tiled, bounds), 0.005f) << "depth " << depth;
     }
 }
 
