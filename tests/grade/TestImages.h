@@ -14,13 +14,12 @@
 
 namespace vd::test {
 
-// An owned host-style image of any depth; rows may be stored bottom-up (negative row
-// bytes) as some hosts do.
+// An owned host-style image of any depth, rows stored top-down.
 struct TestImage {
     std::vector<unsigned char> bytes;
     ImageView view;
 
-    TestImage(PixelRect bounds, int components, int depth, bool bottomUp = false) {
+    TestImage(PixelRect bounds, int components, int depth) {
         const int w = bounds.x2 - bounds.x1;
         const int h = bounds.y2 - bounds.y1;
         const int rowBytes = w * components * bytesPerComponent(depth);
@@ -31,13 +30,8 @@ struct TestImage {
         view.y2 = bounds.y2;
         view.components = components;
         view.depth = depth;
-        if (bottomUp) {
-            view.data = bytes.data() + static_cast<std::size_t>(rowBytes) * (h - 1);
-            view.rowBytes = -rowBytes;
-        } else {
-            view.data = bytes.data();
-            view.rowBytes = rowBytes;
-        }
+        view.data = bytes.data();
+        view.rowBytes = rowBytes;
     }
 
     unsigned char* at(int x, int y) {
