@@ -54,29 +54,6 @@ TEST(Render, EveryDepthComponentCountAndRowLayoutReachesThePlugInIntact) {
     EXPECT_EQ(probe.host.outstandingImages(), 0);
 }
 
-TEST(Render, PixelsOutsideTheWindowKeepTheUnwrittenMark) {
-    Probe probe;
-    RenderRequest request = copyRequest(BitDepth::short16, 4, {0, 0, 6, 6});
-    request.renderWindow = {2, 2, 4, 5};
-    RenderResult result = probe.fx->render(request);
-    ASSERT_EQ(result.status, kOfxStatOK);
-    EXPECT_TRUE(untouched(result.output, 0, 0));
-    EXPECT_TRUE(untouched(result.output, 4, 4));
-    EXPECT_FALSE(untouched(result.output, 2, 2));
-    EXPECT_EQ(result.output.at(3, 4, 1), request.source->at(3, 4, 1));
-}
-
-TEST(Render, WithoutASourceTheClipGivesNoImage) {
-    Probe probe;
-    RenderRequest request;
-    request.outputBounds = {0, 0, 4, 4};
-    RenderResult result = probe.fx->render(request);
-    ASSERT_EQ(result.status, kOfxStatOK);
-    EXPECT_EQ(result.imagesFetched, 2);          // the output, and the failed source fetch
-    EXPECT_EQ(result.output.at(1, 1, 3), 0.0f);  // the probe clears without a source
-    EXPECT_EQ(probe.host.outstandingImages(), 0);
-}
-
 TEST(Render, TheHostNoticesKeptImagesOverrunsAndEscapingExceptions) {
     Probe probe;
     probe.fx->setValue("behaviour", 1);
@@ -107,15 +84,6 @@ TEST(RenderDeathTest, ACrashInThePlugInNamesTheActionItHappenedIn) {
             probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 2, 2}));
         },
         "the plug-in crashed \\(.*\\) during OfxImageEffectActionRender");
-}
-
-TEST(Render, ThePlugInCanSplitTheWorkOverTheHostThreads) {
-    Probe probe;
-    probe.fx->setValue("behaviour", 4);
-    RenderRequest request = copyRequest(BitDepth::float32, 4, {0, 0, 16, 37});
-    RenderResult result = probe.fx->render(request);
-    ASSERT_EQ(result.status, kOfxStatOK);
-    EXPECT_EQ(result.output.bytes(), request.source->bytes());
 }
 
 TEST(Render, SeveralThreadsMayRenderOneInstanceAtOnce) {
@@ -183,26 +151,6 @@ TEST(Render, GpuImagesGoThroughTheDeviceMemory) {
     EXPECT_EQ(device.blocks.size(), 2u);
     EXPECT_EQ(result.output.bytes(), request.source->bytes());
     EXPECT_EQ(device.released, 2);
-}
-
-TEST(RegionsOfInterest, TheRegionsThePlugInSetsAreReadBack) {
-    Probe probe;
-    RegionsOfInterestRequest request;
-    request.region = {10, 20, 30, 40};
-    request.sourceRegionOfDefinition = OfxRectD{0, 0, 100, 200};
-    RegionsOfInterestResult result = probe.fx->regionsOfInterest(request);
-    ASSERT_EQ(result.status, kOfxStatOK);
-    ASSERT_EQ(result.regions.count("Source"), 1u);
-    // count (2) plus the source height / 100 (2).
-    const OfxRectD& roi = result.regions["Source"];
-    EXPECT_EQ(roi.x1, 6);
-    EXPECT_EQ(roi.y1, 16);
-    EXPECT_EQ(roi.x2, 34);
-    EXPECT_EQ(roi.y2, 44);
-    EXPECT_EQ(result.regions.count("Output"), 0u);
-    // Without a region of definition the clip has none to give.
-    request.sourceRegionOfDefinition.reset();
-    EXPECT_EQ(probe.fx->regionsOfInterest(request).regions["Source"].x1, 10);
 }
 
 TEST(Images, AFetchedImageDescribesItselfAsAHostImageDoes) {
