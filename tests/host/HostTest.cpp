@@ -1,4 +1,6 @@
-// Loading a bundle, describing, instances, parameter values and edits, through the probe.
+// Loading a bundle, animated values, edit reports, instances and threads, through the probe.
+// What the built plug-in exercises of the host (describing, the profiles, parameter values
+// through the C varargs, fixed choice options) is checked by its own tests.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -37,113 +39,6 @@ TEST(Loading, RefusesFoldersThatAreNotBundlesAndASecondHost) {
     EXPECT_THROW(TestHost("/nonexistent/Thing.ofx.bundle"), std::runtime_error);
     TestHost first(VD_PROBE_BUNDLE);
     EXPECT_THROW(TestHost second(VD_PROBE_BUNDLE), std::runtime_error);
-}
-
-TEST(Loading, ProfilesLeaveSuitesAndEntriesOut) {
-    {
-        HostProfile profile;
-        profile.parameterSuite = false;
-        TestHost host(VD_PROBE_BUNDLE, profile);
-        EXPECT_EQ(host.fetchSuite(kOfxParameterSuite, 1), nullptr);
-        EXPECT_EQ(host.load(), kOfxStatErrMissingHostFeature);
-    }
-    {
-        HostProfile profile;
-        profile.multiThreadSuite = false;
-        profile.propSetStringN = false;
-        profile.propSetIntN = false;
-        TestHost host(VD_PROBE_BUNDLE, profile);
-        EXPECT_EQ(host.fetchSuite(kOfxMultiThreadSuite, 1), nullptr);
-        auto* props = static_cast<const OfxPropertySuiteV1*>(host.fetchSuite(kOfxPropertySuite, 1));
-        ASSERT_NE(props, nullptr);
-        EXPECT_EQ(props->propSetStringN, nullptr);
-        EXPECT_EQ(props->propSetIntN, nullptr);
-        EXPECT_NE(props->propSetDoubleN, nullptr);
-        EXPECT_EQ(host.fetchSuite(kOfxPropertySuite, 2), nullptr);
-        // The probe falls back to setting values one by one.
-        host.setUp(kFilter);
-        EXPECT_EQ(host.descriptor().props.integers(kOfxPropVersion), (std::vector<int>{1, 2, 3}));
-        EXPECT_EQ(host.context(kFilter).param("mode").props.strings(kOfxParamPropChoiceOption),
-                  (std::vector<std::string>{"First", "Second", "Third"}));
-    }
-}
-
-TEST(Describing, RecordsDescriptorPropertiesClipsAndParametersInOrder) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    const PropertySet& described = host.descriptor().props;
-    EXPECT_EQ(described.string(kOfxPropLabel), "Host Probe");
-    EXPECT_EQ(
-        described.strings(kOfxImageEffectPropSupportedContexts),
-        (std::vector<std::string>{kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}));
-    EXPECT_EQ(described.string(kOfxImageEffectPropCudaRenderSupported), "true");
-    EXPECT_TRUE(described.writtenByPlugin(kOfxImageEffectPropCudaRenderSupported));
-    // A host default the plug-in did not touch.
-    EXPECT_EQ(described.string(kOfxImageEffectPropOpenCLRenderSupported), "false");
-    EXPECT_FALSE(described.writtenByPlugin(kOfxImageEffectPropOpenCLRenderSupported));
-
-    Effect& filter = host.context(kFilter);
-    EXPECT_EQ(filter.props.string(kOfxImageEffectPropContext), kFilter);
-    EXPECT_EQ(filter.clipNames(), (std::vector<std::string>{"Output", "Source"}));
-    EXPECT_EQ(filter.clip("Source").props.strings(kOfxImageEffectPropSupportedComponents),
-              (std::vector<std::string>{kOfxImageComponentRGBA, kOfxImageComponentRGB}));
-    EXPECT_EQ(
-        filter.paramNames(),
-        (std::vector<std::string>{"controls", "amount", "count", "flag", "mode", "behaviour",
-                                  "tint", "note", "seen", "bump", "grow", "probeThreads", "page"}));
-    const Param& amount = filter.param("amount");
-    EXPECT_EQ(amount.kind, ParamKind::real);
-    EXPECT_EQ(amount.props.string(kOfxParamPropType), kOfxParamTypeDouble);
-    EXPECT_EQ(amount.props.real(kOfxParamPropDefault), 0.5);
-    EXPECT_EQ(amount.props.string(kOfxParamPropParent), "controls");
-    EXPECT_EQ(amount.props.integer(kOfxParamPropDigits), 2);  // the host's default
-    EXPECT_EQ(filter.param("tint").props.reals(kOfxParamPropDefault),
-              (std::vector<double>{0.25, 0.5, 0.75}));
-    EXPECT_EQ(filter.param("page").props.strings(kOfxParamPropPageChild),
-              (std::vector<std::string>{"controls", "amount", "count"}));
-    EXPECT_EQ(filter.param("note").value(), ParamValue{std::string("hello")});
-    EXPECT_THROW(filter.param("absent"), std::out_of_range);
-}
-
-TEST(Describing, AnUnsupportedContextIsReportedAndDefinesNothing) {
-    TestHost host(VD_PROBE_BUNDLE);
-    ASSERT_EQ(host.load(), kOfxStatOK);
-    ASSERT_EQ(host.describe(), kOfxStatOK);
-    EXPECT_EQ(host.describeInContext(kOfxImageEffectContextGenerator), kOfxStatErrUnsupported);
-    EXPECT_TRUE(host.context(kOfxImageEffectContextGenerator).params().empty());
-    EXPECT_THROW(host.context(kOfxImageEffectContextPaint), std::out_of_range);
-}
-
-TEST(Parameters, InstancesStartFromTheDefaultsAndHandValuesThroughTheCVarargs) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
-    EXPECT_EQ(fx.doubleValue("amount"), 0.5);
-    EXPECT_EQ(fx.intValue("count"), 2);
-    EXPECT_EQ(fx.intValue("flag"), 1);
-    EXPECT_EQ(fx.rgbValue("tint"), (Rgb{0.25, 0.5, 0.75}));
-    EXPECT_EQ(fx.stringValue("note"), "hello");
-    EXPECT_EQ(fx.param("amount").props.string(kOfxPropType), kOfxTypeParameterInstance);
-
-    auto* params = static_cast<const OfxParameterSuiteV1*>(host.fetchSuite(kOfxParameterSuite, 1));
-    fx.setValue("tint", Rgb{0.1, 0.2, 0.3});
-    fx.setValue("amount", 2);  // an int converts for a double parameter
-    double r = 0, g = 0, b = 0, amount = 0;
-    int count = 0;
-    char* note = nullptr;
-    EXPECT_EQ(params->paramGetValue(fx.param("tint").handle(), &r, &g, &b), kOfxStatOK);
-    EXPECT_EQ(params->paramGetValue(fx.param("amount").handle(), &amount), kOfxStatOK);
-    EXPECT_EQ(params->paramGetValue(fx.param("count").handle(), &count), kOfxStatOK);
-    EXPECT_EQ(params->paramGetValue(fx.param("note").handle(), &note), kOfxStatOK);
-    EXPECT_EQ((Rgb{r, g, b}), (Rgb{0.1, 0.2, 0.3}));
-    EXPECT_EQ(amount, 2.0);
-    EXPECT_EQ(count, 2);
-    EXPECT_STREQ(note, "hello");
-    EXPECT_NE(params->paramGetValue(fx.param("bump").handle(), &count), kOfxStatOK);
-    EXPECT_EQ(params->paramGetValue(reinterpret_cast<OfxParamHandle>(&count), &count),
-              kOfxStatErrBadHandle);
-    EXPECT_EQ(host.problems().size(), 1u);  // the unknown handle
-    EXPECT_THROW(fx.setValue("note", 3), std::invalid_argument);
 }
 
 TEST(Parameters, AnimatedNumbersInterpolateBetweenKeysAndIntegersHold) {
@@ -217,29 +112,6 @@ TEST(Edits, ReportsCanBeSwitchedOffAndHostWritesAreNotRecorded) {
     EXPECT_EQ(fx.intValue("count"), 8);
     EXPECT_EQ(actionsNamed(host, kOfxActionInstanceChanged).size(), 1u);
     EXPECT_EQ(fx.writes().size(), 2u);
-}
-
-TEST(Edits, ChoiceOptionsAreFixedOrReplaceableByProfile) {
-    for (bool fixed : {true, false}) {
-        HostProfile profile;
-        profile.fixedChoiceOptions = fixed;
-        TestHost host(VD_PROBE_BUNDLE, profile);
-        host.setUp(kFilter);
-        Instance& fx = host.createInstance(kFilter);
-        fx.pressButton("grow");
-        const std::vector<std::string> options =
-            fx.param("mode").props.strings(kOfxParamPropChoiceOption);
-        if (fixed) {
-            EXPECT_EQ(fx.stringValue("note"), "grow 11 relabel 0");
-            EXPECT_EQ(options, (std::vector<std::string>{"One", "Second", "Third"}));
-        } else {
-            EXPECT_EQ(fx.stringValue("note"), "grow 0 relabel 0");
-            EXPECT_EQ(options, (std::vector<std::string>{"One", "B", "C", "D", "E"}));
-        }
-        // The descriptor keeps the options given at describe time.
-        EXPECT_EQ(host.context(kFilter).param("mode").props.dimension(kOfxParamPropChoiceOption),
-                  3);
-    }
 }
 
 TEST(Edits, EditBlocksAndTimedWritesAreRecordedAsThePlugInMadeThem) {
