@@ -134,23 +134,6 @@ TEST_F(LutStoreTest, NoLookAskedForIsSuccessWithoutALut) {
     }
 }
 
-TEST_F(LutStoreTest, EveryCatalogueLookLoadsFromItsOwnFile) {
-    writeAllLooks();
-    initLutStore();
-    for (int i = 0; i < lookCount(); ++i) {
-        EXPECT_TRUE(holdsLook(request(i), i)) << lookFileName(i);
-    }
-}
-
-TEST_F(LutStoreTest, WithoutALooksDirectoryEveryLookFails) {
-    ::setenv("VD_LOOKS_DIR", (root_ / "empty").c_str(), 1);
-    resetLutStoreForTests();
-    const Request r = request(3);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.edge, 0u);
-    EXPECT_TRUE(r.samples.empty());
-}
-
 TEST_F(LutStoreTest, DirectoryComesFromTheEnvironmentOncePerProcess) {
     writeAllLooks();
     EXPECT_EQ(resolveLooksDir(), looks_.string());
