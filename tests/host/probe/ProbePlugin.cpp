@@ -4,8 +4,6 @@
 //   2 writes one byte past the last output row, 3 throws, 4 copies on the host's threads,
 //   5 crashes;
 // - pressing "bump" adds 1 to "count" and hides "note" (two plug-in edits);
-// - pressing "grow" tries to give "mode" five options, then relabels its option 0; the
-//   statuses of both attempts are written to "note";
 // - pressing "probeThreads" runs multiThread and writes what it saw to "note";
 // - every render writes the render mode it saw to "seen".
 #include <atomic>
@@ -120,7 +118,6 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     gProps->propSetString(p, kOfxParamPropDefault, 0, "hello");
     p = define(set, kOfxParamTypeString, "seen", "Seen");
     define(set, kOfxParamTypePushButton, "bump", "Bump");
-    define(set, kOfxParamTypePushButton, "grow", "Grow");
     define(set, kOfxParamTypePushButton, "probeThreads", "Probe threads");
     p = define(set, kOfxParamTypePage, "page", "Page");
     const char* children[] = {"controls", "amount", "count"};
@@ -180,15 +177,6 @@ OfxStatus instanceChanged(OfxImageEffectHandle effect, OfxPropertySetHandle inAr
         OfxPropertySetHandle noteProps;
         param(effect, "note", &noteProps);
         gProps->propSetInt(noteProps, kOfxParamPropSecret, 0, 1);
-    } else if (std::strcmp(name, "grow") == 0) {
-        OfxPropertySetHandle modeProps;
-        param(effect, "mode", &modeProps);
-        const char* five[] = {"A", "B", "C", "D", "E"};
-        const OfxStatus grow =
-            gProps->propSetStringN(modeProps, kOfxParamPropChoiceOption, 5, five);
-        const OfxStatus relabel =
-            gProps->propSetString(modeProps, kOfxParamPropChoiceOption, 0, "One");
-        setNote(effect, "grow " + std::to_string(grow) + " relabel " + std::to_string(relabel));
     } else if (std::strcmp(name, "probeThreads") == 0) {
         ThreadProbe probe;
         const OfxStatus status = gThreads->multiThread(probeThread, 8, &probe);
@@ -323,24 +311,8 @@ OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs) {
     return kOfxStatOK;
 }
 
-// Grows the source region by "count" on every side.
-OfxStatus regionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs,
-                            OfxPropertySetHandle outArgs) {
-    double region[4];
-    gProps->propGetDoubleN(inArgs, kOfxImageEffectPropRegionOfInterest, 4, region);
-    OfxImageClipHandle sourceClip;
-    gEffects->clipGetHandle(effect, kOfxImageEffectSimpleSourceClipName, &sourceClip, nullptr);
-    OfxRectD rod{};
-    const double grow = gEffects->clipGetRegionOfDefinition(sourceClip, 0, &rod) == kOfxStatOK
-                            ? double(intValue(effect, "count")) + (rod.y2 - rod.y1) / 100.0
-                            : 0.0;
-    const double roi[4] = {region[0] - grow, region[1] - grow, region[2] + grow, region[3] + grow};
-    gProps->propSetDoubleN(outArgs, "OfxImageClipPropRoI_Source", 4, roi);
-    return kOfxStatOK;
-}
-
 OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle inArgs,
-                    OfxPropertySetHandle outArgs) {
+                    OfxPropertySetHandle) {
     auto effect = static_cast<OfxImageEffectHandle>(const_cast<void*>(handle));
     if (std::strcmp(action, kOfxActionLoad) == 0) {
         return load();
@@ -361,9 +333,6 @@ OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle
     }
     if (std::strcmp(action, kOfxImageEffectActionRender) == 0) {
         return render(effect, inArgs);
-    }
-    if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0) {
-        return regionsOfInterest(effect, inArgs, outArgs);
     }
     return kOfxStatReplyDefault;
 }
