@@ -689,9 +689,10 @@ void printGradeUsage(std::ostream& out) {
            "  --split POSITION      split screen at 0..100 (left original, right graded)\n"
            "  --before-after        show the original picture\n"
            "  --set NAME=VALUE      any parameter by name (colours as R,G,B; switches on/off)\n";
+    out << "Controls, each setting the parameter named on its right (the plug-in's units):\n";
     for (const NamedControl& control : kNamedControls) {
         std::string option = std::string(control.option) + " VALUE";
-        option.resize(std::max<std::size_t>(option.size() + 1, 22), ' ');
+        option.resize(std::max<std::size_t>(option.size() + 1, 26), ' ');
         out << "  " << option << control.param << "\n";
     }
 }
