@@ -7,35 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "TestHost.h"
+#include "PluginHost.h"
 
 namespace {
 
+using vd::test::hostProfile;
+using vd::test::kBundle;
+using vd::test::writtenByPlugin;
 using vd::testhost::HostProfile;
 using vd::testhost::PropertySet;
 using vd::testhost::PropType;
 using vd::testhost::TestHost;
 
-const std::string kBundle = VD_BUNDLE_DIR;
 const std::vector<std::string> kContexts{kOfxImageEffectContextFilter,
                                          kOfxImageEffectContextGeneral};
-
-HostProfile withoutMultiValueSetters() {
-    HostProfile p;
-    p.propSetStringN = false;
-    p.propSetIntN = false;
-    return p;
-}
-
-std::set<std::string> writtenByPlugin(const PropertySet& props) {
-    std::set<std::string> out;
-    for (const std::string& name : props.names()) {
-        if (props.writtenByPlugin(name)) {
-            out.insert(name);
-        }
-    }
-    return out;
-}
 
 TEST(PluginRecord, BundleHoldsOnePluginWithTheFixedIdentityAndVersion) {
     TestHost host(kBundle);
@@ -139,7 +124,7 @@ const std::vector<DescribeRow>& describeTable() {
 
 class DescribeOnHost : public ::testing::TestWithParam<bool> {
   protected:
-    HostProfile profile() const { return GetParam() ? HostProfile{} : withoutMultiValueSetters(); }
+    HostProfile profile() const { return hostProfile(GetParam()); }
 };
 
 TEST_P(DescribeOnHost, SetsEveryPropertyOfTheTableWithItsTypeAndNothingElse) {
@@ -183,11 +168,7 @@ TEST_P(DescribeOnHost, DefinesOutputThenSourceWithRgbaAndRgbInBothContexts) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, DescribeOnHost, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? std::string("FullHost")
-                                            : std::string("WithoutMultiValueSetters");
-                         });
+INSTANTIATE_TEST_SUITE_P(Profiles, DescribeOnHost, ::testing::Bool(), vd::test::profileName);
 
 TEST(DescribeInContext, RefusesOtherContextsWithUnsupportedAndDefinesNothing) {
     TestHost host(kBundle);
