@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "TestHost.h"
+#include "PluginHost.h"
 #include "looks/Catalogue.h"
 
 namespace {
 
-using vd::testhost::HostProfile;
 using vd::testhost::Param;
 using vd::testhost::PropertySet;
 using vd::testhost::PropType;
 using vd::testhost::TestHost;
 
-const std::string kBundle = VD_BUNDLE_DIR;
+using vd::test::kBundle;
+using vd::test::writtenByPlugin;
 
 // ---- The expected parameters ------------------------------------------------------------
 
@@ -228,10 +228,7 @@ class ParamsOnHost : public ::testing::TestWithParam<bool> {
   protected:
     bool fullHost() const { return GetParam(); }
     void SetUp() override {
-        HostProfile profile;
-        profile.propSetStringN = fullHost();
-        profile.propSetIntN = fullHost();
-        host_.emplace(kBundle, profile);
+        host_.emplace(kBundle, vd::test::hostProfile(fullHost()));
         host_->setUp(kOfxImageEffectContextFilter);
     }
     const Param& param(const std::string& name) {
@@ -240,16 +237,6 @@ class ParamsOnHost : public ::testing::TestWithParam<bool> {
     std::optional<TestHost> host_;
 };
 
-std::set<std::string> written(const PropertySet& props) {
-    std::set<std::string> out;
-    for (const std::string& name : props.names()) {
-        if (props.writtenByPlugin(name)) {
-            out.insert(name);
-        }
-    }
-    return out;
-}
-
 TEST_P(ParamsOnHost, GroupsHaveLabelAndOpenStateOnly) {
     for (const GroupRow& row : kGroups) {
         SCOPED_TRACE(row.name);
@@ -257,7 +244,8 @@ TEST_P(ParamsOnHost, GroupsHaveLabelAndOpenStateOnly) {
         EXPECT_EQ(p.type, kOfxParamTypeGroup);
         EXPECT_EQ(p.props.string(kOfxPropLabel), row.label);
         EXPECT_EQ(p.props.integer(kOfxParamPropGroupOpen), row.open);
-        EXPECT_EQ(written(p.props), (std::set<std::string>{kOfxPropLabel, kOfxParamPropGroupOpen}));
+        EXPECT_EQ(writtenByPlugin(p.props),
+                  (std::set<std::string>{kOfxPropLabel, kOfxParamPropGroupOpen}));
     }
 }
 
@@ -291,7 +279,7 @@ TEST_P(ParamsOnHost, NumbersHaveTheirRangesStepsAndHints) {
         } else {
             EXPECT_EQ(s.integer(kOfxParamPropAnimates), 1);
         }
-        EXPECT_EQ(written(s), expected);
+        EXPECT_EQ(writtenByPlugin(s), expected);
     }
 }
 
@@ -327,7 +315,7 @@ TEST_P(ParamsOnHost, ChoicesListTheirOptionsInOrderWithFlags) {
             EXPECT_EQ(s.integers(kOfxParamPropChoiceOrder), order);
             expected.insert(kOfxParamPropChoiceOrder);
         }
-        EXPECT_EQ(written(s), expected);
+        EXPECT_EQ(writtenByPlugin(s), expected);
     }
 }
 
@@ -370,7 +358,7 @@ TEST_P(ParamsOnHost, TextsHaveModeEnabledAndSecretAndOnlyListedHints) {
             EXPECT_EQ(s.string(kOfxParamPropParent), row.parent);
             expected.insert(kOfxParamPropParent);
         }
-        EXPECT_EQ(written(s), expected);
+        EXPECT_EQ(writtenByPlugin(s), expected);
     }
 }
 
@@ -387,7 +375,7 @@ TEST_P(ParamsOnHost, SwitchesStartOffAndReRenderOnChange) {
         EXPECT_EQ(s.integer(kOfxParamPropSecret), 0);
         EXPECT_EQ(s.integer(kOfxParamPropEvaluateOnChange), 1);
         EXPECT_EQ(s.string(kOfxParamPropParent), "resetGroup");
-        EXPECT_EQ(written(s),
+        EXPECT_EQ(writtenByPlugin(s),
                   (std::set<std::string>{kOfxPropLabel, kOfxParamPropHint, kOfxParamPropDefault,
                                          kOfxParamPropAnimates, kOfxParamPropSecret,
                                          kOfxParamPropEvaluateOnChange, kOfxParamPropParent}));
@@ -402,7 +390,7 @@ TEST_P(ParamsOnHost, BorderColourIsAnAnimatedBlackRgb) {
     EXPECT_EQ(p.props.reals(kOfxParamPropDefault), (std::vector<double>{0, 0, 0}));
     EXPECT_EQ(p.props.integer(kOfxParamPropAnimates), 1);
     EXPECT_EQ(p.props.string(kOfxParamPropParent), "borders");
-    EXPECT_EQ(written(p.props),
+    EXPECT_EQ(writtenByPlugin(p.props),
               (std::set<std::string>{kOfxPropLabel, kOfxParamPropHint, kOfxParamPropDefault,
                                      kOfxParamPropAnimates, kOfxParamPropParent}));
 }
@@ -428,7 +416,7 @@ TEST_P(ParamsOnHost, ButtonsSetOnlyTheFlagsTheyList) {
             EXPECT_EQ(s.integer(kOfxParamPropEnabled), *row.enabled);
             expected.insert(kOfxParamPropEnabled);
         }
-        EXPECT_EQ(written(s), expected);
+        EXPECT_EQ(writtenByPlugin(s), expected);
     }
 }
 
@@ -438,7 +426,8 @@ TEST_P(ParamsOnHost, PageListsEveryControlInOrderAndIsDefinedLast) {
     EXPECT_EQ(page.type, kOfxParamTypePage);
     EXPECT_EQ(page.props.string(kOfxPropLabel), "Vandrel Huebench");
     EXPECT_EQ(page.props.strings(kOfxParamPropPageChild), kPageChildren);
-    EXPECT_EQ(written(page.props), (std::set<std::string>{kOfxPropLabel, kOfxParamPropPageChild}));
+    EXPECT_EQ(writtenByPlugin(page.props),
+              (std::set<std::string>{kOfxPropLabel, kOfxParamPropPageChild}));
 
     // Definition order: the page order, except that the web-page buttons come before the
     // update controls and the version; the page itself comes last.
@@ -465,10 +454,6 @@ TEST_P(ParamsOnHost, NewInstanceStartsWithNoPackAndHiddenPackControls) {
     EXPECT_TRUE(host_->problems().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, ParamsOnHost, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? std::string("FullHost")
-                                            : std::string("WithoutMultiValueSetters");
-                         });
+INSTANTIATE_TEST_SUITE_P(Profiles, ParamsOnHost, ::testing::Bool(), vd::test::profileName);
 
 }  // namespace
