@@ -9,25 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "TestHost.h"
+#include "PluginHost.h"
 
 namespace {
 
 using vd::testhost::HostProfile;
 using vd::testhost::TestHost;
 
-const std::string kBundle = VD_BUNDLE_DIR;
+using vd::test::kBundle;
 
 // ---- Describe: multi-value properties the host cannot take ------------------------------
 
 class DescribeRefusals : public ::testing::TestWithParam<bool> {
   protected:
-    HostProfile profile() const {
-        HostProfile p;
-        p.propSetStringN = GetParam();
-        p.propSetIntN = GetParam();
-        return p;
-    }
+    HostProfile profile() const { return vd::test::hostProfile(GetParam()); }
 };
 
 TEST_P(DescribeRefusals, ContextsOrPixelDepthsThatCannotBeSetFailTheAction) {
@@ -56,11 +51,7 @@ TEST_P(DescribeRefusals, IconAndVersionThatCannotBeSetAreSkipped) {
     EXPECT_EQ(props.string(kOfxImageEffectPropOpenGLRenderSupported), "false");
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, DescribeRefusals, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? std::string("FullHost")
-                                            : std::string("WithoutMultiValueSetters");
-                         });
+INSTANTIATE_TEST_SUITE_P(Profiles, DescribeRefusals, ::testing::Bool(), vd::test::profileName);
 
 TEST(DescribeInContextRefusals, ClipDefineFailureIsReturnedAsItsStatus) {
     TestHost host(kBundle);
