@@ -440,20 +440,6 @@ TEST_P(ParamsOnHost, PageListsEveryControlInOrderAndIsDefinedLast) {
                                           kTexts.size() + kToggles.size() + kButtons.size() + 2);
 }
 
-TEST_P(ParamsOnHost, NewInstanceStartsWithNoPackAndHiddenPackControls) {
-    auto& fx = host_->createInstance(kOfxImageEffectContextFilter);
-    EXPECT_EQ(fx.intValue("footage"), 0);
-    for (int pack = 0; pack < vd::packCount(); ++pack) {
-        EXPECT_EQ(fx.param(vd::packLutParam(pack)).props.integer(kOfxParamPropSecret), 1);
-    }
-    EXPECT_EQ(fx.param("moreLooksNote").props.integer(kOfxParamPropSecret), 1);
-    EXPECT_EQ(fx.param("dlog2Note").props.integer(kOfxParamPropSecret), 1);
-    EXPECT_EQ(fx.param("splitPosition").props.integer(kOfxParamPropSecret), 1);
-    EXPECT_EQ(fx.doubleValue("splitPosition"), 50.0);
-    EXPECT_EQ(fx.stringValue("pluginVersion"), "Vandrel Huebench v0.9.9");
-    EXPECT_TRUE(host_->problems().empty());
-}
-
 INSTANTIATE_TEST_SUITE_P(Profiles, ParamsOnHost, ::testing::Bool(), vd::test::profileName);
 
 }  // namespace
