@@ -65,20 +65,5 @@ TEST_F(Support, LogOnceDropsARepeatOfTheLastMessageOnly) {
               "saved-looks menu: dynamic\n");
 }
 
-TEST_F(Support, AtomicWriteReplacesAndMovesAside) {
-    const std::string file = path("sub/state.json");
-    ASSERT_TRUE(writeFileAtomically(file, "one"));
-    ASSERT_TRUE(writeFileAtomically(file, "two"));
-    EXPECT_EQ(readFile(file), "two");
-    EXPECT_FALSE(writeFileAtomically("", "x"));
-
-    ASSERT_TRUE(moveFileAside(file));
-    EXPECT_EQ(readFile(file + ".bak"), "two");
-    ASSERT_TRUE(writeFileAtomically(file, "three"));
-    ASSERT_TRUE(moveFileAside(file));
-    EXPECT_EQ(readFile(file + ".bak2"), "three");
-    EXPECT_FALSE(moveFileAside(file));  // nothing left to move
-}
-
 }  // namespace
 }  // namespace vd
