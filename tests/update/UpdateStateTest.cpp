@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
+
+#include "../mylooks/TempEnv.h"
 
 namespace vd {
 namespace {
@@ -59,28 +59,8 @@ TEST(UpdateStateText, RoundTripsAndSkipsUnknownMembers) {
     EXPECT_EQ(parseUpdateStateText("{\"lastUpdateCheck\": 1e300}")->lastUpdateCheck, 0);
 }
 
-class UpdateNoticeFile : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vd_update_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        if (const char* old = std::getenv("VD_SUPPORT_DIR")) {
-            old_ = old;
-        }
-        ::setenv("VD_SUPPORT_DIR", dir_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (old_) {
-            ::setenv("VD_SUPPORT_DIR", old_->c_str(), 1);
-        } else {
-            ::unsetenv("VD_SUPPORT_DIR");
-        }
-        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-    }
-    std::string dir_;
-    std::optional<std::string> old_;
-};
+// A fresh support directory, with the environment restored afterwards.
+class UpdateNoticeFile : public test::TempEnv {};
 
 TEST_F(UpdateNoticeFile, NoticeOnlyForANewerVersionWithAUrl) {
     EXPECT_EQ(updateStatePath(), dir_ + "/UpdateState.json");
@@ -109,7 +89,7 @@ TEST_F(UpdateNoticeFile, NoticeOnlyForANewerVersionWithAUrl) {
     ASSERT_TRUE(saveUpdateState(s));
     EXPECT_FALSE(updateNoticeState().newer);
 
-    std::ofstream(dir_ + "/UpdateState.json") << "{\"updateVersion\": \"3.0\", garbage";
+    writeFile(path("UpdateState.json"), "{\"updateVersion\": \"3.0\", garbage");
     EXPECT_FALSE(loadUpdateState());
     EXPECT_FALSE(updateNoticeState().newer);
 
