@@ -42,13 +42,7 @@ OfxStatus load() {
 
 void setStrings(OfxPropertySetHandle props, const char* name, int count,
                 const char* const* values) {
-    if (gProps->propSetStringN) {
-        gProps->propSetStringN(props, name, count, values);
-        return;
-    }
-    for (int i = 0; i < count; ++i) {
-        gProps->propSetString(props, name, i, values[i]);
-    }
+    gProps->propSetStringN(props, name, count, values);
 }
 
 OfxStatus describe(OfxImageEffectHandle effect) {
@@ -60,13 +54,7 @@ OfxStatus describe(OfxImageEffectHandle effect) {
     const char* depths[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat};
     setStrings(props, kOfxImageEffectPropSupportedPixelDepths, 3, depths);
     const int version[] = {1, 2, 3};
-    if (gProps->propSetIntN) {
-        gProps->propSetIntN(props, kOfxPropVersion, 3, version);
-    } else {
-        for (int i = 0; i < 3; ++i) {
-            gProps->propSetInt(props, kOfxPropVersion, i, version[i]);
-        }
-    }
+    gProps->propSetIntN(props, kOfxPropVersion, 3, version);
     gProps->propSetString(props, kOfxImageEffectPropCudaRenderSupported, 0, "true");
     return kOfxStatOK;
 }
@@ -110,10 +98,6 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     p = define(set, kOfxParamTypeChoice, "behaviour", "Behaviour");
     const char* behaviours[] = {"copy", "keep source", "overrun", "throw", "threads", "crash"};
     setStrings(p, kOfxParamPropChoiceOption, 6, behaviours);
-    p = define(set, kOfxParamTypeRGB, "tint", "Tint");
-    gProps->propSetDouble(p, kOfxParamPropDefault, 0, 0.25);
-    gProps->propSetDouble(p, kOfxParamPropDefault, 1, 0.5);
-    gProps->propSetDouble(p, kOfxParamPropDefault, 2, 0.75);
     p = define(set, kOfxParamTypeString, "note", "Note");
     gProps->propSetString(p, kOfxParamPropDefault, 0, "hello");
     p = define(set, kOfxParamTypeString, "seen", "Seen");
