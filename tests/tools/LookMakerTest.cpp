@@ -87,6 +87,24 @@ TEST_F(LookMakerTest, CubeToLookToCubeRoundTripsWithin16BitQuantisation) {
     EXPECT_EQ(fileCount(), 3u);  // no .tmp left behind
 }
 
+TEST_F(LookMakerTest, ValuesALookCannotHoldAreClampedWithAWarning) {
+    write("wide.cube",
+          "LUT_3D_SIZE 2\n-0.5 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1.5 1 1\n");
+    std::string error;
+    std::string warning;
+    ASSERT_TRUE(lookmaker::convertCubeFile(path("wide.cube"), path("wide.vdlk"),
+                                           kLayoutPredictedPlanes, error, &warning));
+    EXPECT_EQ(warning, path("wide.cube") +
+                           ": 2 values outside 0 to 1 were clamped (a look file holds 0 to 1)");
+    std::string bytes;
+    LutCube lut;
+    ASSERT_TRUE(lookmaker::readFile(path("wide.vdlk"), bytes));
+    ASSERT_TRUE(
+        decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), lut));
+    EXPECT_EQ(lut.samples.front(), 0.0f);
+    EXPECT_EQ(lut.samples[21], 1.0f);
+}
+
 TEST_F(LookMakerTest, BadInputGivesAMessageNamingTheLineAndNoOutput) {
     write("bad.cube", "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 one 0\n");
     std::string error;

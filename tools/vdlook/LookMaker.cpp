@@ -153,7 +153,7 @@ cube::CubeLut lutToCube(const LutCube& lut, const std::string& title) {
 }
 
 bool convertCubeFile(const std::string& in, const std::string& out, std::uint16_t layout,
-                     std::string& error) {
+                     std::string& error, std::string* warning) {
     std::string text;
     if (!readFile(in, text)) {
         error = in + ": cannot be read";
@@ -169,6 +169,12 @@ bool convertCubeFile(const std::string& in, const std::string& out, std::uint16_
     if (!cubeToLut(parsed, lut, error)) {
         error = in + ": " + error;
         return false;
+    }
+    const auto outside = std::count_if(lut.samples.begin(), lut.samples.end(),
+                                       [](float v) { return v < 0.0f || v > 1.0f; });
+    if (outside > 0 && warning != nullptr) {
+        *warning = in + ": " + std::to_string(outside) +
+                   " values outside 0 to 1 were clamped (a look file holds 0 to 1)";
     }
     LookWriteOptions options;
     options.layout = layout;

@@ -35,8 +35,10 @@ cube::CubeLut lutToCube(const LutCube& lut, const std::string& title);
 
 // .cube file to look file. The look id that enters the nonce is the output file's stem.
 // A malformed input gets a message of the form "<path>:<line>: <what>" and no output file.
+// A look file holds values 0..1 only: when the LUT has others they are clamped, and warning
+// (when given) says how many.
 bool convertCubeFile(const std::string& in, const std::string& out, std::uint16_t layout,
-                     std::string& error);
+                     std::string& error, std::string* warning = nullptr);
 // Look file to .cube file.
 bool convertLookFile(const std::string& in, const std::string& out, std::string& error);
 

@@ -6,6 +6,7 @@
 //   vdlook verify DIR                                decodes every look file in DIR
 //   vdlook contact-sheet LOOKS_DIR OUT_DIR           one PNG per pack, the looks on the chart
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -81,9 +82,13 @@ int main(int argc, char** argv) {
                       error);
     }
     if (command == "convert" && n == 2) {
-        return report(
-            vd::lookmaker::convertCubeFile(o.positional[0], o.positional[1], o.layout, error),
-            error);
+        std::string warning;
+        const bool ok = vd::lookmaker::convertCubeFile(o.positional[0], o.positional[1], o.layout,
+                                                       error, &warning);
+        if (ok && !warning.empty()) {
+            std::fprintf(stderr, "vdlook: warning: %s\n", warning.c_str());
+        }
+        return report(ok, error);
     }
     if (command == "to-cube" && n == 2) {
         return report(vd::lookmaker::convertLookFile(o.positional[0], o.positional[1], error),
