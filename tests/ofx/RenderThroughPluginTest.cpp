@@ -1,7 +1,9 @@
-// Pictures rendered through the built .ofx, driven exactly as a host drives it, against the
-// grading engine called directly: the controls a host sets arrive in the engine as the
-// settings they stand for, in every depth and memory layout, in tiles, on any number of
-// threads, at half render scale and with windows that reach past the output image.
+// The render and regions-of-interest actions of the built .ofx, driven exactly as a host
+// drives them. Pictures are compared against the grading engine called directly: the
+// controls a host sets arrive in the engine as the settings they stand for, in every depth
+// and memory layout, in tiles, on any number of threads, at half render scale and with
+// windows that reach past the output image. Then the refusals with their statuses, the
+// frame number taken from the time, and how far the source region grows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 
 #include "TestHost.h"
 #include "grade/Grade.h"
+#include "grade/GradeContext.h"
 #include "looks/Catalogue.h"
 
 namespace {
@@ -24,7 +27,9 @@ using vd::testhost::HostProfile;
 using vd::testhost::Image;
 using vd::testhost::Instance;
 using vd::testhost::ParamValue;
+using vd::testhost::PropertySet;
 using vd::testhost::RegionsOfInterestRequest;
+using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
@@ -563,6 +568,108 @@ TEST_F(RenderThroughPlugin, WindowReachingPastTheOutputWritesOnlyInsideIt) {
             }
         }
     }
+}
+
+// ---- Refusals, the frame number and the region of interest -------------------------------
+
+TEST_F(RenderThroughPlugin, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) {
+    // OpenGL and Metal are never taken; GPU modes take float images only; an OpenCL render
+    // needs the host's queue.
+    static int queue;
+    struct Case {
+        RenderMode mode;
+        BitDepth depth;
+        void* queue;
+    };
+    for (const Case& c : {Case{RenderMode::openGL, BitDepth::float32, nullptr},
+                          Case{RenderMode::metal, BitDepth::float32, nullptr},
+                          Case{RenderMode::cuda, BitDepth::short16, &queue},
+                          Case{RenderMode::openCL, BitDepth::short16, &queue},
+                          Case{RenderMode::openCL, BitDepth::float32, nullptr}}) {
+        RenderRequest r = request(scene(c.depth, 4, kFrame));
+        r.mode = c.mode;
+        r.openCLCommandQueue = c.queue;
+        const RenderResult result = fx_->render(r);
+        EXPECT_EQ(result.status, kOfxStatGPURenderFailed);
+        EXPECT_EQ(result.imagesNotReleased, 0);
+        for (int y = kFrame.y1; y < kFrame.y2; ++y) {
+            for (int x = kFrame.x1; x < kFrame.x2; ++x) {
+                ASSERT_TRUE(vd::testhost::untouched(result.output, x, y)) << x << "," << y;
+            }
+        }
+    }
+    // The same 16-bit render on the CPU succeeds.
+    render(request(scene(BitDepth::short16, 4, kFrame)));
+}
+
+TEST_F(RenderThroughPlugin, RefusalsOfTheRenderArguments) {
+    // Without time or render window the host asked for nothing that can be rendered.
+    PropertySet empty;
+    EXPECT_EQ(fx_->action(kOfxImageEffectActionRender, &empty), kOfxStatFailed);
+    PropertySet blind;
+    blind.defineDouble(kOfxPropTime, {0.0}, 1);
+    blind.defineInt(kOfxImageEffectPropRenderWindow, {0, 0, 4, 4}, 4);
+    blind.defineString(kOfxImageEffectPropNoSpatialAwareness, {"true"}, 1);
+    EXPECT_EQ(fx_->action(kOfxImageEffectActionRender, &blind), kOfxStatErrUnsupported);
+    EXPECT_EQ(host_->outstandingImages(), 0);
+}
+
+TEST_F(RenderThroughPlugin, FrameNumberRoundsHalvesAwayFromZero) {
+    // Grain is seeded by the frame, so equal frames give equal grain.
+    set({{"grainAmount", 80.0}});
+    const Image source = scene(BitDepth::float32, 4, kFrame);
+    auto at = [&](double time) { return render(request(source, time)).output.bytes(); };
+    EXPECT_EQ(at(2.5), at(3.0));
+    EXPECT_NE(at(2.5), at(2.0));
+    EXPECT_EQ(at(-2.5), at(-3.0));
+    EXPECT_NE(at(-2.5), at(-2.0));
+}
+
+TEST_F(RenderThroughPlugin, RegionOfInterestGrowsByHowFarTheEffectsRead) {
+    RegionsOfInterestRequest r;
+    r.region = {100, 200, 300, 400};
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1080};
+    EXPECT_EQ(fx_->regionsOfInterest(r).status, kOfxStatReplyDefault);
+
+    auto grownBy = [&](const RegionsOfInterestRequest& req) {
+        const auto result = fx_->regionsOfInterest(req);
+        EXPECT_EQ(result.status, kOfxStatOK);
+        const OfxRectD roi = result.regions.at("Source");
+        EXPECT_DOUBLE_EQ(roi.x2 - 300, 100 - roi.x1);
+        EXPECT_DOUBLE_EQ(roi.y2 - 400, 200 - roi.y1);
+        return 100 - roi.x1;
+    };
+    // The grow is the distance the effects' blurs and downsampled levels read, never less
+    // than the bare radius (52 pixels per unit for halation, 120 for bloom at 1080 lines).
+    auto reach = [](float halo, float haloRadius, float bloom, float bloomRadius, float height,
+                    float scale = 1.0f) {
+        return static_cast<double>(
+                   vd::sourceReachPixels(halo, haloRadius, bloom, bloomRadius, height, scale)) /
+               scale;
+    };
+    fx_->setValue("halationAmount", 10.0);
+    const double haloOnly = grownBy(r);
+    EXPECT_GE(haloOnly, 52.0);
+    EXPECT_DOUBLE_EQ(haloOnly, reach(0.1f, 1.0f, 0.0f, 1.0f, 1080.0f));
+    fx_->setValue("bloomAmount", 10.0);
+    const double both = grownBy(r);
+    EXPECT_GE(both, haloOnly + 120.0);
+    EXPECT_DOUBLE_EQ(both, reach(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f));
+    // The reach is counted in pixels of the render and handed back in canonical coordinates.
+    r.renderScale = {0.5, 0.5};
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f, 0.5f));
+    EXPECT_GE(grownBy(r), both - 8.0);
+    // The reach follows the source's height and the radius.
+    r.renderScale = {1.0, 1.0};
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 3840, 2160};
+    fx_->setValue("bloomRadius", 0.5);
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.1f, 0.5f, 2160.0f));
+    fx_->setValue("bloomAmount", 0.0);
+    EXPECT_DOUBLE_EQ(grownBy(r), reach(0.1f, 1.0f, 0.0f, 0.5f, 2160.0f));
+    EXPECT_GE(grownBy(r), 104.0);
+    // A source too flat to measure counts as 1080 lines.
+    r.sourceRegionOfDefinition = OfxRectD{0, 0, 1920, 1};
+    EXPECT_DOUBLE_EQ(grownBy(r), haloOnly);
 }
 
 }  // namespace
