@@ -191,6 +191,8 @@ TEST(StoreNames, Cleaning) {
     EXPECT_EQ(cleanLookName("\xC3\xA9t\xC3\xA9"), "\xC3\xA9t\xC3\xA9");
 }
 
+// The commands' outcomes and statuses are checked through the plug-in; here what a user
+// cannot easily see there: names compare as exact bytes, case included.
 TEST(StoreNames, EditsCompareExactBytes) {
     MyLooksDocument doc = withNames({"Look", "look"});
     EXPECT_EQ(findSavedLook(doc, "Look"), 0);
@@ -202,21 +204,8 @@ TEST(StoreNames, EditsCompareExactBytes) {
     ASSERT_EQ(doc.looks.size(), 3u);
     EXPECT_EQ(doc.looks[1].exposure, 2);
     EXPECT_EQ(upsertSavedLook(doc, named("")), EditResult::EmptyName);
-
     EXPECT_EQ(renameSavedLook(doc, 0, "look"), EditResult::NameTaken);
-    EXPECT_EQ(renameSavedLook(doc, 0, "  Look "), EditResult::Done);   // its own name
-    EXPECT_EQ(renameSavedLook(doc, 3, "  "), EditResult::NoSuchLook);  // index checked first
-    EXPECT_EQ(renameSavedLook(doc, -1, "x"), EditResult::NoSuchLook);
-    EXPECT_EQ(renameSavedLook(doc, 1, " \t "), EditResult::EmptyName);
-    EXPECT_EQ(renameSavedLook(doc, 1, " New\tName "), EditResult::Done);
-    EXPECT_EQ(doc.looks[1].name, "New Name");
-    EXPECT_EQ(doc.looks[1].exposure, 2);
-
-    EXPECT_EQ(deleteSavedLook(doc, 3), EditResult::NoSuchLook);
-    EXPECT_EQ(deleteSavedLook(doc, 0), EditResult::Done);
-    ASSERT_EQ(doc.looks.size(), 2u);
-    EXPECT_EQ(doc.looks[0].name, "New Name");
-    EXPECT_EQ(doc.looks[1].name, "LOOK");
+    EXPECT_EQ(renameSavedLook(doc, 0, "  Look "), EditResult::Done);  // its own name
 }
 
 TEST(StoreNames, DefaultNames) {
