@@ -22,18 +22,6 @@ std::vector<ActionRecord> actionsNamed(const TestHost& host, const std::string& 
     return found;
 }
 
-TEST(Loading, OpensTheLibraryInsideTheBundleAndHandsOverTheHost) {
-    TestHost host(VD_PROBE_BUNDLE "/");
-    EXPECT_NE(host.libraryPath().find("HostProbe.ofx.bundle/Contents/Linux-x86-64/HostProbe.ofx"),
-              std::string::npos);
-    EXPECT_EQ(host.numberOfPlugins(), 1);
-    EXPECT_STREQ(host.plugin().pluginIdentifier, "com.vandrel.HostProbe");
-    EXPECT_EQ(host.pluginAt(1), nullptr);
-    EXPECT_TRUE(host.exportsSetHost());
-    EXPECT_EQ(host.load(), kOfxStatOK);
-    EXPECT_TRUE(host.problems().empty());
-}
-
 TEST(Loading, RefusesFoldersThatAreNotBundlesAndASecondHost) {
     EXPECT_THROW(TestHost("/tmp"), std::runtime_error);
     EXPECT_THROW(TestHost("/nonexistent/Thing.ofx.bundle"), std::runtime_error);
