@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <thread>
 
 #include "TestImages.h"
@@ -61,6 +62,50 @@ TEST(PixelGrade, WhiteBalanceShiftsRedAndBlueAndKeepsLuma) {
     EXPECT_NEAR(r / g, 1.25, 2e-3);
     EXPECT_NEAR(b / g, 0.75, 2e-3);
     EXPECT_NEAR(0.2126 * r + 0.7152 * g + 0.0722 * b, in, 2e-3 * in);
+}
+
+// Look-only rows run four pixels at a time: odd widths, one-pixel windows and non-finite
+// samples must give exactly the per-pixel look.
+TEST(PixelGrade, LookOnlyRendersMatchThePerPixelLookExactly) {
+    const auto cube = test::randomCube(17, 8);
+    GradeSettings s;
+    s.lutData = cube.data();
+    s.lutEdge = 17;
+    s.intensity = 0.7f;
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> wide(-0.3f, 1.3f);
+    const float odd[] = {kNaN, kInf, -kInf, 1.0f, 0.0f, -0.0f};
+    TestImage src({0, 0, 37, 5}, 4, kDepthFloat);
+    src.fill([&](int x, int y) {
+        std::array<float, 4> c{wide(rng), wide(rng), wide(rng), wide(rng)};
+        if ((x + y) % 9 == 0) {
+            c[static_cast<std::size_t>(x % 4)] = odd[(x * 7 + y) % 6];
+        }
+        return c;
+    });
+    // The second window starts left of the source, the third is one pixel wide.
+    for (PixelRect window : {PixelRect{0, 0, 37, 5}, PixelRect{-3, 0, 30, 5}, {5, 1, 6, 2}}) {
+        TestImage dst({-3, 0, 37, 5}, 4, kDepthFloat);
+        ASSERT_TRUE(renderCpu(&src.view, dst.view, window, {}, s));
+        for (int y = window.y1; y < window.y2; ++y) {
+            for (int x = window.x1; x < window.x2; ++x) {
+                const bool inside = x >= 0;
+                const float in[4] = {
+                    inside ? src.get(x, y, 0) : 0.0f, inside ? src.get(x, y, 1) : 0.0f,
+                    inside ? src.get(x, y, 2) : 0.0f, inside ? src.get(x, y, 3) : 1.0f};
+                float l[3];
+                sampleTetra(cube.data(), 17, in[0], in[1], in[2], l);
+                for (int k = 0; k < 3; ++k) {
+                    const float want = in[k] + (l[k] - in[k]) * 0.7f;
+                    const float got = dst.get(x, y, k);
+                    EXPECT_TRUE(got == want || (std::isnan(got) && std::isnan(want)))
+                        << x << "," << y << " channel " << k << ": " << got << " vs " << want;
+                }
+                const float alpha = dst.get(x, y, 3);
+                EXPECT_TRUE(alpha == in[3] || (std::isnan(alpha) && std::isnan(in[3])));
+            }
+        }
+    }
 }
 
 TEST(PixelGrade, SaturationMinusOneGivesLuma) {
