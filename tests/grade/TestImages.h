@@ -128,10 +128,6 @@ inline std::vector<float> identityCube(int n) {
     return makeCube(n, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
 }
 
-inline std::vector<float> blackCube(int n) {
-    return makeCube(n, [](float, float, float) { return std::array<float, 3>{0, 0, 0}; });
-}
-
 // out = M in + t, which tetrahedral interpolation reproduces exactly.
 inline std::array<float, 3> affineColour(float r, float g, float b) {
     return {0.7f * r + 0.2f * g + 0.05f * b + 0.02f, 0.1f * r + 0.8f * g + 0.1f * b - 0.01f,
