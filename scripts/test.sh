@@ -34,7 +34,7 @@ stamp "thread sanitizer on the code that runs on several threads"
 # The tests of every multi-threaded piece: the engine's passes, the LUT store, the
 # instance list and edit guard, concurrent renders through the plug-in, My Looks locking
 # and the test host's thread pool.
-tsan_tests=(vd_grade_tests vd_lutstore_tests vd_ofx_unit_tests vd_ofx_host_tests
+tsan_tests=(vd_grade_tests vd_lutstore_tests vd_ofx_unit_tests vd_ofx_render_tests
             vd_mylooks_tests vd_testhost_tests)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVD_SANITIZE=thread
 cmake --build build-tsan -j"$jobs" --target VandrelHuebench "${tsan_tests[@]}"
