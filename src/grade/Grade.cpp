@@ -37,7 +37,7 @@ inline void linearise(const GradeContext& c, float& r, float& g, float& b) {
     if (c.has(kDoShoulder)) {
         const float l = displayLuma(lr, lg, lb);
         if (l > 1.44f) {
-            const float compressed = 1.44f + 44.64f * (1.0f - std::exp(-(l - 1.44f) / 44.64f));
+            const float compressed = 1.44f + 44.64f * (1.0f - fastExp(-(l - 1.44f) / 44.64f));
             // Never below the pixel's brightness before the exposure gain.
             const float limited = maxf(compressed, l / c.exposureGain);
             const float k = limited / l;
@@ -70,8 +70,9 @@ inline void linearise(const GradeContext& c, float& r, float& g, float& b) {
     b = fastEncode(lb, curve, c.encoding);
 }
 
-// Steps from linearisation to saturation: what the halation mask sees.
-inline void gradeToSaturation(const GradeContext& c, float& r, float& g, float& b) {
+// Steps from linearisation to the look, for one pixel; the tone steps that follow run
+// over runs of pixels (toneRun).
+inline void gradeToLook(const GradeContext& c, float& r, float& g, float& b) {
     if (c.has(kDoLinear)) {
         linearise(c, r, g, b);
     }
@@ -82,27 +83,18 @@ inline void gradeToSaturation(const GradeContext& c, float& r, float& g, float& 
         g += (out[1] - g) * c.intensity;
         b += (out[2] - b) * c.intensity;
     }
+}
+
+// The amounts of the adjustment step; all 0 when none of its flags is set.
+inline ToneAmounts toneAmounts(const GradeContext& c) {
+    ToneAmounts t;
     if ((c.flags & (kDoContrast | kDoZones | kDoSat)) != 0) {
-        if (c.stepContrast != 0.0f) {
-            const float f = 1.0f + c.stepContrast;
-            r = (r - 0.5f) * f + 0.5f;
-            g = (g - 0.5f) * f + 0.5f;
-            b = (b - 0.5f) * f + 0.5f;
-        }
-        if (c.stepShadows != 0.0f) {
-            applyShadowExposure(r, g, b, c.stepShadows);
-        }
-        if (c.stepHighlights != 0.0f) {
-            applyHighlights(r, g, b, c.stepHighlights);
-        }
-        if (c.stepSaturation != 0.0f) {
-            const float f = 1.0f + c.stepSaturation;
-            const float l = displayLuma(r, g, b);
-            r = l + (r - l) * f;
-            g = l + (g - l) * f;
-            b = l + (b - l) * f;
-        }
+        t.contrast = c.stepContrast;
+        t.shadows = c.stepShadows;
+        t.highlights = c.stepHighlights;
+        t.saturation = c.stepSaturation;
     }
+    return t;
 }
 
 // Grain of one row: the two noise signals, offset in position and frame.
@@ -335,6 +327,15 @@ CacheRow cacheRow(std::vector<float>& buffer, const EffectRegion& region, int y)
     return row;
 }
 
+// Where a pixel's colour comes from in a row block: graded here up to the look (the
+// tone steps still to run), taken from a cache an earlier pass filled, left ungraded
+// (before/after) or transparent. Only fresh pixels take the tone steps.
+constexpr int32_t kFresh = 0;
+constexpr int32_t kGraded = 1;
+constexpr int32_t kGlowing = 2;
+constexpr int32_t kBefore = 3;
+constexpr int32_t kTransparent = 4;
+
 template <PassMode Mode>
 void gradeRow(GradeContext& c, int y, float* scratch) {
     const SourceRow src = sourceRow(c, y, scratch);
@@ -375,25 +376,79 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
         out = cacheRow(c.bloomColour, c.bloomRegion, y).at(c.x1);
     }
     float* const rowOut = out;
+    const ToneAmounts tone = toneAmounts(c);
+    const bool toneOn = tone.contrast != 0.0f || tone.shadows != 0.0f || tone.highlights != 0.0f ||
+                        tone.saturation != 0.0f;
 
-    for (int x = c.x1; x < c.x2; ++x) {
-        float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
-        if (x >= src.from && x < src.to) {
-            const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
-            r = p[0];
-            g = p[1];
-            b = p[2];
-            if (src.comps == 4) {
-                a = p[3];
+    // The row goes in blocks: the fetch and the steps up to the look per pixel, the tone
+    // steps over the block's channel arrays (where they vectorise), the rest per pixel.
+    constexpr int kBlock = 256;
+    float beforeR[kBlock], beforeG[kBlock], beforeB[kBlock], alpha[kBlock];
+    float tr[kBlock], tg[kBlock], tb[kBlock];
+    int32_t source[kBlock];  // where the colour of tr, tg, tb came from (PixelSource)
+    for (int bx = c.x1; bx < c.x2; bx += kBlock) {
+        const int count = std::min(kBlock, c.x2 - bx);
+        int firstFresh = count, endFresh = 0;  // the span of the block that takes the tone
+        for (int i = 0; i < count; ++i) {
+            const int x = bx + i;
+            float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
+            if (x >= src.from && x < src.to) {
+                const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
+                r = p[0];
+                g = p[1];
+                b = p[2];
+                if (src.comps == 4) {
+                    a = p[3];
+                }
             }
-        }
-        if (premultiply) {
-            if (a > 0.000001f) {
-                r /= a;
-                g /= a;
-                b /= a;
+            int32_t from = kFresh;
+            if (premultiply) {
+                if (a > 0.000001f) {
+                    r /= a;
+                    g /= a;
+                    b /= a;
+                } else {
+                    from = kTransparent;  // nothing to grade and nothing to glow
+                }
+            }
+            beforeR[i] = r;
+            beforeG[i] = g;
+            beforeB[i] = b;
+            alpha[i] = a;
+            if (from == kTransparent) {
+                // stays black below
+            } else if (beforeAfter) {
+                from = kBefore;
+            } else if (glowing.has(x)) {
+                const float* p = glowing.at(x);
+                r = p[0];
+                g = p[1];
+                b = p[2];
+                from = kGlowing;
+            } else if (graded.has(x)) {
+                const float* p = graded.at(x);
+                r = p[0];
+                g = p[1];
+                b = p[2];
+                from = kGraded;
             } else {
-                // Transparent: nothing to grade and nothing to glow.
+                gradeToLook(c, r, g, b);
+                firstFresh = std::min(firstFresh, i);
+                endFresh = i + 1;
+            }
+            tr[i] = r;
+            tg[i] = g;
+            tb[i] = b;
+            source[i] = from;
+        }
+        if (toneOn && firstFresh < endFresh) {
+            toneRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
+                    endFresh - firstFresh, tone);
+        }
+        for (int i = 0; i < count; ++i) {
+            const int x = bx + i;
+            const int32_t from = source[i];
+            if (from == kTransparent) {
                 if constexpr (Mode == PassMode::final) {
                     for (int k = 0; k < dstComps; ++k) {
                         out[k] = 0.0f;
@@ -408,68 +463,56 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 }
                 continue;
             }
-        }
-        const float beforeR = r, beforeG = g, beforeB = b;
-        if (!beforeAfter) {
-            if (glowing.has(x)) {
-                const float* p = glowing.at(x);
-                r = p[0];
-                g = p[1];
-                b = p[2];
-            } else {
-                if (graded.has(x)) {
-                    const float* p = graded.at(x);
-                    r = p[0];
-                    g = p[1];
-                    b = p[2];
-                } else {
-                    gradeToSaturation(c, r, g, b);
+            float r = tr[i], g = tg[i], b = tb[i];
+            const float a = alpha[i];
+            if (from != kBefore) {
+                if (from != kGlowing) {
+                    if constexpr (Mode == PassMode::haloMask) {
+                        *coverOut++ = haloCover(r, g, b);
+                        out[0] = r;
+                        out[1] = g;
+                        out[2] = b;
+                        out += 3;
+                        continue;
+                    }
+                    if (grain) {
+                        applyGrain(c, rowGrain, x, r, g, b);
+                    }
+                    if (e.halo) {
+                        applyHaloComposite(c, e, x, r, g, b);
+                    }
+                    if constexpr (Mode == PassMode::bloomSource) {
+                        out[0] = r;
+                        out[1] = g;
+                        out[2] = b;
+                        out += 3;
+                        continue;
+                    }
                 }
-                if constexpr (Mode == PassMode::haloMask) {
-                    *coverOut++ = haloCover(r, g, b);
-                    out[0] = r;
-                    out[1] = g;
-                    out[2] = b;
-                    out += 3;
-                    continue;
+                if (e.bloom) {
+                    applyBloomComposite(c, e, x, r, g, b);
                 }
-                if (grain) {
-                    applyGrain(c, rowGrain, x, r, g, b);
-                }
-                if (e.halo) {
-                    applyHaloComposite(c, e, x, r, g, b);
-                }
-                if constexpr (Mode == PassMode::bloomSource) {
-                    out[0] = r;
-                    out[1] = g;
-                    out[2] = b;
-                    out += 3;
-                    continue;
+                if (finish) {
+                    applyVignetteBorder(c, x, y, r, g, b);
+                    if (c.has(kDoSplit)) {
+                        applyCompare(c, x, beforeR[i], beforeG[i], beforeB[i], r, g, b);
+                    }
                 }
             }
-            if (e.bloom) {
-                applyBloomComposite(c, e, x, r, g, b);
-            }
-            if (finish) {
-                applyVignetteBorder(c, x, y, r, g, b);
-                if (c.has(kDoSplit)) {
-                    applyCompare(c, x, beforeR, beforeG, beforeB, r, g, b);
+            if constexpr (Mode == PassMode::final) {
+                if (premultiply) {
+                    r *= a;
+                    g *= a;
+                    b *= a;
                 }
+                out[0] = r;
+                out[1] = g;
+                out[2] = b;
+                if (dstComps == 4) {
+                    out[3] = a;
+                }
+                out += dstComps;
             }
-        }
-        if constexpr (Mode == PassMode::final) {
-            if (premultiply) {
-                r *= a;
-                g *= a;
-                b *= a;
-            }
-            out[0] = r;
-            out[1] = g;
-            out[2] = b;
-            if (dstComps == 4) {
-                out[3] = a;
-            }
-            out += dstComps;
         }
     }
     if constexpr (Mode == PassMode::final) {

@@ -10,6 +10,7 @@
 // index outside a table or a cube whatever float it is given.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -449,41 +450,81 @@ inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float
 #endif
 }
 
+// ---- Fast exponentials -----------------------------------------------------------------
+// 2^x without libm, branch-free so that loops over rows vectorise: x is split into the
+// nearest integer n and f = x - n in [-0.5, 0.5]; 2^f is a degree-7 Taylor polynomial
+// (truncation error below 6e-9) and 2^n is built in the exponent bits. The relative error
+// against the exact value is below 3e-7 (a few float roundings) for x in [-126, 126];
+// x is clamped to that range first, so large negative x gives 2^-126 (about 1e-38)
+// rather than 0, large positive x gives 2^126, and NaN gives 2^-126.
+inline float fastExp2(float x) {
+    x = minf(maxf(x, -126.0f), 126.0f);  // NaN gives -126
+    // Adding and removing 1.5 x 2^23 rounds to the nearest integer in the default
+    // rounding mode.
+    const float n = (x + 12582912.0f) - 12582912.0f;
+    const float f = x - n;
+    float p = 1.5252733804059841e-05f;  // (ln 2)^7 / 7!
+    p = p * f + 1.5403530393381610e-04f;
+    p = p * f + 1.3333558146428443e-03f;
+    p = p * f + 9.6181291076284772e-03f;
+    p = p * f + 5.5504108664821580e-02f;
+    p = p * f + 2.4022650695910071e-01f;
+    p = p * f + 6.9314718055994531e-01f;
+    p = p * f + 1.0f;
+    const auto bits = static_cast<uint32_t>(static_cast<int32_t>(n) + 127) << 23;
+    return p * std::bit_cast<float>(bits);
+}
+
+// e^x as 2^(x log2 e). The rounding of the product adds a relative error of about
+// 6e-8 |x| to the 3e-7 of fastExp2; for x in [-88, 0], where it is used, the absolute
+// error stays below 4e-7.
+inline float fastExp(float x) {
+    return fastExp2(x * 1.44269504f);
+}
+
 // ---- Tone -------------------------------------------------------------------------------
-// Lifts (a > 0) or lowers (a < 0) the shadows by up to one stop, fading out by luma 0.40.
-// A non-finite luma or gain leaves the pixel as it is.
-inline void applyShadowExposure(float& r, float& g, float& b, float a) {
-    const float l = displayLuma(maxf(r, 0.0f), maxf(g, 0.0f), maxf(b, 0.0f));
-    if (!std::isfinite(l) || !(l > 0.0f) || !(l < 0.40f)) {
-        return;
-    }
-    const float w = l <= 0.05f ? 1.0f : 1.0f - smoothMask(0.05f, 0.40f, l);
-    if (!(w > 0.0f)) {
-        return;
-    }
+// The shadows step is written without early returns or conditionally evaluated
+// arithmetic: both sides of every choice are computed and then selected one condition at
+// a time, so that its loop in toneRun vectorises (the compiler may not speculate
+// floating-point operations that sit on one side of a branch). Where it does not apply
+// it leaves the pixel exactly as it was.
+
+// The display-light scale of the shadows step for a pixel of (clamped) luma l, 1 where
+// the step leaves the pixel alone.
+inline float shadowScale(float l, float a) {
+    const float fade = 1.0f - smoothMask(0.05f, 0.40f, l);
+    const float w = l <= 0.05f ? 1.0f : fade;
     // The gain is 2^(a w) in linear light, capped for a lift at (0.40 / L)^2.2 so that
     // no pixel passes luma 0.40; applied in display light it is its 2.2th root, which
     // is taken directly: 2^(a w / 2.2), capped at 0.40 / L.
-    float scale = std::exp2(a * w / 2.2f);
-    if (a > 0.0f) {
-        scale = minf(scale, 0.40f / l);
-    }
-    if (!(scale > 0.0f) || !std::isfinite(scale)) {
-        return;
-    }
-    if (r > 0.0f) {
-        r *= scale;
-    }
-    if (g > 0.0f) {
-        g *= scale;
-    }
-    if (b > 0.0f) {
-        b *= scale;
-    }
+    const float gain = fastExp2(a * w / 2.2f);
+    // l is positive wherever the result is used; the floor only keeps the division
+    // finite elsewhere.
+    const float capped = minf(gain, 0.40f / maxf(l, 1e-30f));
+    const float scale = a > 0.0f ? capped : gain;
+    // A luma outside (0, 0.40) (NaN and infinity included), no weight or a scale that
+    // is not a positive finite number: no change.
+    float result = scale > 0.0f ? scale : 1.0f;
+    result = scale <= 3.40282347e+38f ? result : 1.0f;
+    result = w > 0.0f ? result : 1.0f;
+    result = l < 0.40f ? result : 1.0f;
+    return l > 0.0f ? result : 1.0f;
+}
+
+// Lifts (a > 0) or lowers (a < 0) the shadows by up to one stop, fading out by luma 0.40.
+// A non-finite luma or gain leaves the pixel as it is; channels at or below 0 are kept.
+inline void applyShadowExposure(float& r, float& g, float& b, float a) {
+    const float l = displayLuma(maxf(r, 0.0f), maxf(g, 0.0f), maxf(b, 0.0f));
+    const float scale = shadowScale(l, a);
+    const float sr = r * scale, sg = g * scale, sb = b * scale;
+    r = r > 0.0f ? sr : r;
+    g = g > 0.0f ? sg : g;
+    b = b > 0.0f ? sb : b;
 }
 
 // The highlight tone curve on luma: raises (a > 0) up to 2.9 stops or lowers (a < 0) up
-// to 1.3 stops above luma 0.34; values above 1 keep 35% of their excess.
+// to 1.3 stops above luma 0.34; values above 1 keep 35% of their excess. Branches stay
+// here: the soft approach to 1 costs more than it saves when computed for every pixel.
 inline float mapHighlightLuma(float y, float a) {
     if (a == 0.0f || !std::isfinite(y) || y <= 0.34f) {
         return y;
@@ -492,16 +533,14 @@ inline float mapHighlightLuma(float y, float a) {
     const float s = clampf(y, 0.000001f, 1.0f);
     const float w = smoothMask(0.34f, 0.92f, s);
     // (s^2.2 x 2^(a stops w))^(1/2.2), with the powers folded: s x 2^(a stops w / 2.2).
-    float out = s * std::exp2(a * stops * w / 2.2f);
+    float out = s * fastExp2(a * stops * w / 2.2f);
     if (a > 0.0f) {
         if (s >= 1.0f) {
             out = 1.0f;
         } else if (out > s) {
+            // A soft approach to 1 that never reaches it below luma 1.
             const float room = 1.0f - s;
-            // Below -88 the exponential is under 1e-38 and 1 - it rounds to 1; skipping it
-            // there avoids libm's slow underflow path.
-            const float t = -(out - s) / maxf(room, 0.0001f);
-            out = s + room * (1.0f - (t < -88.0f ? 0.0f : std::exp(t)));
+            out = s + room * (1.0f - fastExp(-(out - s) / maxf(room, 0.0001f)));
         }
     }
     if (y > 1.0f) {
@@ -524,6 +563,72 @@ inline void applyHighlights(float& r, float& g, float& b, float a) {
     r = m + (r - l) * k;
     g = m + (g - l) * k;
     b = m + (b - l) * k;
+}
+
+// Contrast, shadows, highlights and saturation over a run of pixels held as three
+// channel arrays, one loop per step. Amounts of 0 skip their step; pixels whose `keep` entry is
+// non-zero are left alone (they were graded before or are not graded at all).
+struct ToneAmounts {
+    float contrast = 0.0f;
+    float shadows = 0.0f;
+    float highlights = 0.0f;
+    float saturation = 0.0f;
+};
+
+// The arrays must not overlap (they are declared __restrict so that the loops vectorise).
+inline void toneRun(float* __restrict r, float* __restrict g, float* __restrict b,
+                    const int32_t* __restrict keep, int count, const ToneAmounts& t) {
+    if (t.contrast != 0.0f) {
+        const float f = 1.0f + t.contrast;
+        for (int i = 0; i < count; ++i) {
+            const float vr = r[i], vg = g[i], vb = b[i];
+            const float cr = (vr - 0.5f) * f + 0.5f;
+            const float cg = (vg - 0.5f) * f + 0.5f;
+            const float cb = (vb - 0.5f) * f + 0.5f;
+            const bool k = keep[i] != 0;
+            r[i] = k ? vr : cr;
+            g[i] = k ? vg : cg;
+            b[i] = k ? vb : cb;
+        }
+    }
+    if (t.shadows != 0.0f) {
+        const float a = t.shadows;
+        for (int i = 0; i < count; ++i) {
+            const float vr = r[i], vg = g[i], vb = b[i];
+            float pr = vr, pg = vg, pb = vb;
+            applyShadowExposure(pr, pg, pb, a);
+            const bool k = keep[i] != 0;
+            r[i] = k ? vr : pr;
+            g[i] = k ? vg : pg;
+            b[i] = k ? vb : pb;
+        }
+    }
+    if (t.highlights != 0.0f) {
+        const float a = t.highlights;
+        for (int i = 0; i < count; ++i) {
+            const float vr = r[i], vg = g[i], vb = b[i];
+            float pr = vr, pg = vg, pb = vb;
+            applyHighlights(pr, pg, pb, a);
+            const bool k = keep[i] != 0;
+            r[i] = k ? vr : pr;
+            g[i] = k ? vg : pg;
+            b[i] = k ? vb : pb;
+        }
+    }
+    if (t.saturation != 0.0f) {
+        const float f = 1.0f + t.saturation;
+        for (int i = 0; i < count; ++i) {
+            const float vr = r[i], vg = g[i], vb = b[i];
+            const float l = displayLuma(vr, vg, vb);
+            const float sr = l + (vr - l) * f;
+            const float sg = l + (vg - l) * f;
+            const float sb = l + (vb - l) * f;
+            const bool k = keep[i] != 0;
+            r[i] = k ? vr : sr;
+            g[i] = k ? vg : sg;
+            b[i] = k ? vb : sb;
+        }
+    }
 }
 
 // ---- Glow -------------------------------------------------------------------------------
