@@ -70,21 +70,6 @@ inline void linearise(const GradeContext& c, float& r, float& g, float& b) {
     b = fastEncode(lb, curve, c.encoding);
 }
 
-// Steps from linearisation to the look, for one pixel; the tone steps that follow run
-// over runs of pixels (toneRun).
-inline void gradeToLook(const GradeContext& c, float& r, float& g, float& b) {
-    if (c.has(kDoLinear)) {
-        linearise(c, r, g, b);
-    }
-    if (c.has(kDoLut)) {
-        float out[3];
-        sampleTetraPacked(c.lutPacked.data(), c.settings->lutEdge, r, g, b, out);
-        r += (out[0] - r) * c.intensity;
-        g += (out[1] - g) * c.intensity;
-        b += (out[2] - b) * c.intensity;
-    }
-}
-
 // The amounts of the adjustment step; all 0 when none of its flags is set.
 inline ToneAmounts toneAmounts(const GradeContext& c) {
     ToneAmounts t;
@@ -376,12 +361,14 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
         out = cacheRow(c.bloomColour, c.bloomRegion, y).at(c.x1);
     }
     float* const rowOut = out;
+    const bool look = c.has(kDoLut);
     const ToneAmounts tone = toneAmounts(c);
     const bool toneOn = tone.contrast != 0.0f || tone.shadows != 0.0f || tone.highlights != 0.0f ||
                         tone.saturation != 0.0f;
 
-    // The row goes in blocks: the fetch and the steps up to the look per pixel, the tone
-    // steps over the block's channel arrays (where they vectorise), the rest per pixel.
+    // The row goes in blocks: the fetch and linearisation per pixel, the look and the tone
+    // steps over the block's channel arrays (where they run four pixels at a time), the
+    // rest per pixel.
     constexpr int kBlock = 256;
     float beforeR[kBlock], beforeG[kBlock], beforeB[kBlock], alpha[kBlock];
     float tr[kBlock], tg[kBlock], tb[kBlock];
@@ -432,7 +419,9 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 b = p[2];
                 from = kGraded;
             } else {
-                gradeToLook(c, r, g, b);
+                if (c.has(kDoLinear)) {
+                    linearise(c, r, g, b);
+                }
                 firstFresh = std::min(firstFresh, i);
                 endFresh = i + 1;
             }
@@ -440,6 +429,10 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
             tg[i] = g;
             tb[i] = b;
             source[i] = from;
+        }
+        if (look && firstFresh < endFresh) {
+            lookRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
+                    endFresh - firstFresh, c.lutPacked.data(), c.settings->lutEdge, c.intensity);
         }
         if (toneOn && firstFresh < endFresh) {
             toneRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,

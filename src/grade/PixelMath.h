@@ -376,14 +376,10 @@ inline __m128 tetraSum(const float* cube4, const TetraTaps& t) {
     return _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.w1), _mm_loadu_ps(cube4 + t.o111)));
 }
 
-// Four RGBA pixels through a packed cube, mixed by intensity, alpha kept: the clamping,
-// lattice cells and tetrahedron choices of the four are computed side by side, the
-// corner reads per pixel. Gives exactly what sampleTetraPacked and the scalar mix give.
-inline void lookQuad(const float* in, float* out, const float* cube4, int n, float intensity) {
-    __m128 p[4] = {_mm_loadu_ps(in), _mm_loadu_ps(in + 4), _mm_loadu_ps(in + 8),
-                   _mm_loadu_ps(in + 12)};
-    __m128 r = p[0], g = p[1], b = p[2], a = p[3];
-    _MM_TRANSPOSE4_PS(r, g, b, a);
+// The taps of four pixels given as channel vectors: the clamping, lattice cells and
+// tetrahedron choices of the four are computed side by side. Gives exactly the taps of
+// tetraTaps for each pixel.
+inline void tetraTapsQuad(__m128 r, __m128 g, __m128 b, int n, TetraTaps taps[4]) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 top = _mm_set1_ps(static_cast<float>(n - 1));
@@ -419,11 +415,24 @@ inline void lookQuad(const float* in, float* out, const float* cube4, int n, flo
     _mm_store_ps(fr, dr);
     _mm_store_ps(fg, dg);
     _mm_store_ps(fb, db);
+    for (int i = 0; i < 4; ++i) {
+        taps[i] = tetraTapsAt(n, ri[i], gi[i], bi[i], fr[i], fg[i], fb[i], keys[i], 4);
+    }
+}
+
+// Four RGBA pixels through a packed cube, mixed by intensity, alpha kept. Gives exactly
+// what sampleTetraPacked and the scalar mix give.
+inline void lookQuad(const float* in, float* out, const float* cube4, int n, float intensity) {
+    __m128 p[4] = {_mm_loadu_ps(in), _mm_loadu_ps(in + 4), _mm_loadu_ps(in + 8),
+                   _mm_loadu_ps(in + 12)};
+    __m128 r = p[0], g = p[1], b = p[2], a = p[3];
+    _MM_TRANSPOSE4_PS(r, g, b, a);
+    TetraTaps taps[4];
+    tetraTapsQuad(r, g, b, n, taps);
     const __m128 mix = _mm_set_ps(0.0f, intensity, intensity, intensity);
     const __m128 alphaMask = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
     for (int i = 0; i < 4; ++i) {
-        const TetraTaps t = tetraTapsAt(n, ri[i], gi[i], bi[i], fr[i], fg[i], fb[i], keys[i], 4);
-        const __m128 lut = tetraSum(cube4, t);
+        const __m128 lut = tetraSum(cube4, taps[i]);
         const __m128 mixed = _mm_add_ps(p[i], _mm_mul_ps(_mm_sub_ps(lut, p[i]), mix));
         _mm_storeu_ps(out + 4 * i,
                       _mm_or_ps(_mm_andnot_ps(alphaMask, mixed), _mm_and_ps(alphaMask, p[i])));
@@ -448,6 +457,42 @@ inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float
                  t.w1 * cube4[t.o111 + k];
     }
 #endif
+}
+
+// The look over a run of pixels held as channel arrays (which must not overlap), mixed
+// by intensity; pixels whose `keep` entry is non-zero are left alone. The taps are found
+// four pixels at a time. Gives exactly what sampleTetraPacked and the scalar mix give.
+inline void lookRun(float* __restrict r, float* __restrict g, float* __restrict b,
+                    const int32_t* __restrict keep, int count, const float* cube4, int n,
+                    float intensity) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        TetraTaps taps[4];
+        tetraTapsQuad(_mm_loadu_ps(r + i), _mm_loadu_ps(g + i), _mm_loadu_ps(b + i), n, taps);
+        for (int j = 0; j < 4; ++j) {
+            const int k = i + j;
+            if (keep[k] != 0) {
+                continue;
+            }
+            alignas(16) float v[4];
+            _mm_store_ps(v, tetraSum(cube4, taps[j]));
+            r[k] += (v[0] - r[k]) * intensity;
+            g[k] += (v[1] - g[k]) * intensity;
+            b[k] += (v[2] - b[k]) * intensity;
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        if (keep[i] != 0) {
+            continue;
+        }
+        float v[3];
+        sampleTetraPacked(cube4, n, r[i], g[i], b[i], v);
+        r[i] += (v[0] - r[i]) * intensity;
+        g[i] += (v[1] - g[i]) * intensity;
+        b[i] += (v[2] - b[i]) * intensity;
+    }
 }
 
 // ---- Fast exponentials -----------------------------------------------------------------
