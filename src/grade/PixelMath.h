@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "grade/Curves.h"
 
@@ -528,11 +529,11 @@ inline float fastExp(float x) {
 }
 
 // ---- Tone -------------------------------------------------------------------------------
-// The shadows step is written without early returns or conditionally evaluated
-// arithmetic: both sides of every choice are computed and then selected one condition at
-// a time, so that its loop in toneRun vectorises (the compiler may not speculate
-// floating-point operations that sit on one side of a branch). Where it does not apply
-// it leaves the pixel exactly as it was.
+// The shadows and highlights steps are written without early returns or conditionally
+// evaluated arithmetic: both sides of every choice are computed and then selected one
+// condition at a time, so that their loops in toneRun vectorise (the compiler may not
+// speculate floating-point operations that sit on one side of a branch). Where a step does
+// not apply it leaves the pixel exactly as it was.
 
 // The display-light scale of the shadows step for a pixel of (clamped) luma l, 1 where
 // the step leaves the pixel alone.
@@ -567,47 +568,63 @@ inline void applyShadowExposure(float& r, float& g, float& b, float a) {
     b = b > 0.0f ? sb : b;
 }
 
-// The highlight tone curve on luma: raises (a > 0) up to 2.9 stops or lowers (a < 0) up
-// to 1.3 stops above luma 0.34; values above 1 keep 35% of their excess. Branches stay
-// here: the soft approach to 1 costs more than it saves when computed for every pixel.
-inline float mapHighlightLuma(float y, float a) {
-    if (a == 0.0f || !std::isfinite(y) || y <= 0.34f) {
-        return y;
-    }
-    const float stops = a > 0.0f ? 2.9f : 1.3f;
-    const float s = clampf(y, 0.000001f, 1.0f);
+namespace detail {
+// The highlight curve for amounts of one sign: the soft approach to 1 is computed only
+// for raising (Raise true, a > 0).
+template <bool Raise>
+inline float highlightLuma(float y, float a) {
+    const float stops = Raise ? 2.9f : 1.3f;
+    const float s = minf(maxf(y, 0.000001f), 1.0f);  // NaN gives 0.000001
     const float w = smoothMask(0.34f, 0.92f, s);
     // (s^2.2 x 2^(a stops w))^(1/2.2), with the powers folded: s x 2^(a stops w / 2.2).
     float out = s * fastExp2(a * stops * w / 2.2f);
-    if (a > 0.0f) {
-        if (s >= 1.0f) {
-            out = 1.0f;
-        } else if (out > s) {
-            // A soft approach to 1 that never reaches it below luma 1.
-            const float room = 1.0f - s;
-            out = s + room * (1.0f - fastExp(-(out - s) / maxf(room, 0.0001f)));
-        }
+    if constexpr (Raise) {
+        // A soft approach to 1 that never reaches it below luma 1.
+        const float room = 1.0f - s;
+        const float soft = s + room * (1.0f - fastExp(-(out - s) / maxf(room, 0.0001f)));
+        out = out > s ? soft : out;
+        out = s >= 1.0f ? 1.0f : out;
     }
-    if (y > 1.0f) {
-        out += 0.35f * (y - 1.0f);
-    }
-    return out;
+    const float above = out + 0.35f * (y - 1.0f);
+    float result = y > 1.0f ? above : out;
+    result = y > 0.34f ? result : y;
+    result = std::fabs(y) <= 3.40282347e+38f ? result : y;
+    return a != 0.0f ? result : y;
 }
 
-// Moves the pixel's luma along the highlight curve, scaling its chroma with it.
-inline void applyHighlights(float& r, float& g, float& b, float a) {
+template <bool Raise>
+inline void highlights(float& r, float& g, float& b, float a) {
     const float l = displayLuma(r, g, b);
-    if (!std::isfinite(l)) {
-        return;
+    const float m = highlightLuma<Raise>(l, a);
+    const bool small = l <= 1e-8f;
+    const float ratio = minf(maxf(m / (small ? 1.0f : l), 0.25f), 4.0f);  // NaN gives 0.25
+    const float k = small ? 1.0f : ratio;
+    const float finite = std::fabs(l) <= 3.40282347e+38f ? std::fabs(m) : INFINITY;
+    const bool apply = finite <= 3.40282347e+38f;
+    const float mr = m + (r - l) * k, mg = m + (g - l) * k, mb = m + (b - l) * k;
+    r = apply ? mr : r;
+    g = apply ? mg : g;
+    b = apply ? mb : b;
+}
+}  // namespace detail
+
+// The highlight tone curve on luma: raises (a > 0) up to 2.9 stops or lowers (a < 0) up
+// to 1.3 stops above luma 0.34; values above 1 keep 35% of their excess. NaN and
+// infinity are returned as they are. Branch-free like shadowScale (its clamps are
+// written as min and max, which the compiler turns into vector operations where it would
+// not for the nested selects of clampf).
+inline float mapHighlightLuma(float y, float a) {
+    return a > 0.0f ? detail::highlightLuma<true>(y, a) : detail::highlightLuma<false>(y, a);
+}
+
+// Moves the pixel's luma along the highlight curve, scaling its chroma with it. A
+// non-finite luma or mapped luma leaves the pixel unchanged.
+inline void applyHighlights(float& r, float& g, float& b, float a) {
+    if (a > 0.0f) {
+        detail::highlights<true>(r, g, b, a);
+    } else {
+        detail::highlights<false>(r, g, b, a);
     }
-    const float m = mapHighlightLuma(l, a);
-    if (!std::isfinite(m)) {
-        return;
-    }
-    const float k = l <= 1e-8f ? 1.0f : clampf(m / l, 0.25f, 4.0f);
-    r = m + (r - l) * k;
-    g = m + (g - l) * k;
-    b = m + (b - l) * k;
 }
 
 // Contrast, shadows, highlights and saturation over a run of pixels held as three
@@ -648,17 +665,21 @@ inline void toneRun(float* __restrict r, float* __restrict g, float* __restrict 
             b[i] = k ? vb : pb;
         }
     }
-    if (t.highlights != 0.0f) {
-        const float a = t.highlights;
+    auto highlightRun = [&](auto raise, float a) {
         for (int i = 0; i < count; ++i) {
             const float vr = r[i], vg = g[i], vb = b[i];
             float pr = vr, pg = vg, pb = vb;
-            applyHighlights(pr, pg, pb, a);
+            detail::highlights<decltype(raise)::value>(pr, pg, pb, a);
             const bool k = keep[i] != 0;
             r[i] = k ? vr : pr;
             g[i] = k ? vg : pg;
             b[i] = k ? vb : pb;
         }
+    };
+    if (t.highlights > 0.0f) {
+        highlightRun(std::true_type{}, t.highlights);
+    } else if (t.highlights < 0.0f) {
+        highlightRun(std::false_type{}, t.highlights);
     }
     if (t.saturation != 0.0f) {
         const float f = 1.0f + t.saturation;
