@@ -6,6 +6,7 @@
 
 #include "chart/Chart.h"
 #include "colour/Colour.h"
+#include "grade/Curves.h"
 
 namespace vd {
 namespace {
@@ -47,6 +48,23 @@ TEST(ColourTest, CameraCurvesPlaceGreyAndRoundTrip) {
     for (const Encoding e : {Encoding::AppleLog, Encoding::Rec709, Encoding::DLog}) {
         for (double code = 0.05; code < 1.0; code += 0.05) {
             EXPECT_NEAR(colour::encodeCurve(colour::decodeCurve(code, e), e), code, 1e-9);
+        }
+    }
+}
+
+// The looks are designed with the tools' double-precision curves and applied to footage
+// that the engine decodes with its own; the two must be the same curves.
+TEST(ColourTest, CameraCurvesAgreeWithTheEngine) {
+    using colour::Encoding;
+    for (const Encoding e : {Encoding::AppleLog, Encoding::Rec709, Encoding::DLog}) {
+        const int engine = static_cast<int>(e);
+        for (int i = 0; i <= 1000; ++i) {
+            const double code = i / 1000.0;
+            const double linear = colour::decodeCurve(code, e);
+            EXPECT_NEAR(linear, vd::decode(code, engine), 1e-9 * std::max(1.0, linear))
+                << "encoding " << engine << " code " << code;
+            EXPECT_NEAR(colour::encodeCurve(linear, e), vd::encode(linear, engine), 1e-9)
+                << "encoding " << engine << " linear " << linear;
         }
     }
 }
