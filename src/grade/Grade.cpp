@@ -282,12 +282,14 @@ void storeRow(const ImageView& dst, int y, int x1, int x2, const float* in) {
     if (dst.depth == kDepthByte) {
         unsigned char* p = bytes + first;
         for (int i = 0; i < count; ++i) {
-            p[i] = static_cast<unsigned char>(clampf(in[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+            const float v = std::isfinite(in[i]) ? clampf(in[i], 0.0f, 1.0f) : 0.0f;
+            p[i] = static_cast<unsigned char>(v * 255.0f + 0.5f);
         }
     } else {
         unsigned char* p = bytes + 2 * first;
         for (int i = 0; i < count; ++i) {
-            const auto v = static_cast<uint16_t>(clampf(in[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
+            const float f = std::isfinite(in[i]) ? clampf(in[i], 0.0f, 1.0f) : 0.0f;
+            const auto v = static_cast<uint16_t>(f * 65535.0f + 0.5f);
             std::memcpy(p + 2 * i, &v, sizeof v);
         }
     }

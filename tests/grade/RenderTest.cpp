@@ -163,21 +163,23 @@ TEST(Depths, IntegerValuesSurviveAnUngradedRender) {
 }
 
 TEST(Depths, IntegerWritesClampAndZeroNonFiniteValues) {
-    TestImage src({0, 0, 4, 1}, 3, kDepthFloat);
-    const float values[4] = {1.2f, kNaN, -kInf, 0.5f};
+    TestImage src({0, 0, 5, 1}, 3, kDepthFloat);
+    const float values[5] = {1.2f, kNaN, -kInf, 0.5f, kInf};
     src.fill([&](int x, int) { return grey(values[x]); });
-    TestImage shorts({0, 0, 4, 1}, 3, kDepthShort);
-    ASSERT_TRUE(renderCpu(&src.view, shorts.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    TestImage shorts({0, 0, 5, 1}, 3, kDepthShort);
+    ASSERT_TRUE(renderCpu(&src.view, shorts.view, {0, 0, 5, 1}, {}, GradeSettings{}));
     EXPECT_EQ(shorts.get(0, 0, 0), 1.0f);
     EXPECT_EQ(shorts.get(1, 0, 0), 0.0f);
     EXPECT_EQ(shorts.get(2, 0, 0), 0.0f);
     EXPECT_EQ(shorts.get(3, 0, 0) * 65535.0f, 32768.0f);  // 0.5 x 65535 + 0.5 truncated
-    TestImage bytes({0, 0, 4, 1}, 3, kDepthByte);
-    ASSERT_TRUE(renderCpu(&src.view, bytes.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    EXPECT_EQ(shorts.get(4, 0, 0), 0.0f);                 // +infinity is not white
+    TestImage bytes({0, 0, 5, 1}, 3, kDepthByte);
+    ASSERT_TRUE(renderCpu(&src.view, bytes.view, {0, 0, 5, 1}, {}, GradeSettings{}));
     EXPECT_EQ(bytes.bytes[9], 128);
+    EXPECT_EQ(bytes.bytes[12], 0);
     // A float destination receives non-finite values as they are.
-    TestImage floats({0, 0, 4, 1}, 3, kDepthFloat);
-    ASSERT_TRUE(renderCpu(&src.view, floats.view, {0, 0, 4, 1}, {}, GradeSettings{}));
+    TestImage floats({0, 0, 5, 1}, 3, kDepthFloat);
+    ASSERT_TRUE(renderCpu(&src.view, floats.view, {0, 0, 5, 1}, {}, GradeSettings{}));
     EXPECT_TRUE(std::isnan(floats.get(1, 0, 0)));
     EXPECT_EQ(floats.get(2, 0, 1), -kInf);
 }
