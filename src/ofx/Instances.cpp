@@ -13,10 +13,17 @@ struct InstanceEntry {
     std::uint64_t lastShownGeneration;
 };
 
-// Process-wide and never destroyed before the library is unloaded; the mutex is held only
-// for a lookup or an update, never across a call into the host or another module.
-std::mutex gInstancesMutex;
-std::vector<InstanceEntry> gInstances;
+// Process-wide and never destroyed: a host thread may still call in while the process runs
+// its exit-time destructors, so the list lives on the heap and is never freed. The mutex is
+// held only for a lookup or an update, never across a call into the host or another module.
+struct InstanceList {
+    std::mutex mutex;
+    std::vector<InstanceEntry> entries;
+};
+InstanceList& instanceList() {
+    static InstanceList* const list = new InstanceList();
+    return *list;
+}
 
 thread_local OfxImageEffectHandle tEditedInstance = nullptr;
 
@@ -26,29 +33,33 @@ void addInstance(OfxImageEffectHandle instance) {
     if (!instance) {
         return;
     }
-    std::lock_guard lock(gInstancesMutex);
-    const bool listed = std::any_of(gInstances.begin(), gInstances.end(),
+    InstanceList& list = instanceList();
+    std::lock_guard lock(list.mutex);
+    const bool listed = std::any_of(list.entries.begin(), list.entries.end(),
                                     [&](const InstanceEntry& e) { return e.instance == instance; });
     if (!listed) {
-        gInstances.push_back({instance, 0});
+        list.entries.push_back({instance, 0});
     }
 }
 
 void removeInstance(OfxImageEffectHandle instance) {
-    std::lock_guard lock(gInstancesMutex);
-    std::erase_if(gInstances, [&](const InstanceEntry& e) { return e.instance == instance; });
+    InstanceList& list = instanceList();
+    std::lock_guard lock(list.mutex);
+    std::erase_if(list.entries, [&](const InstanceEntry& e) { return e.instance == instance; });
 }
 
 std::size_t instanceEntries(OfxImageEffectHandle instance) {
-    std::lock_guard lock(gInstancesMutex);
+    InstanceList& list = instanceList();
+    std::lock_guard lock(list.mutex);
     return static_cast<std::size_t>(
-        std::count_if(gInstances.begin(), gInstances.end(),
+        std::count_if(list.entries.begin(), list.entries.end(),
                       [&](const InstanceEntry& e) { return e.instance == instance; }));
 }
 
 std::optional<std::uint64_t> lastShownGeneration(OfxImageEffectHandle instance) {
-    std::lock_guard lock(gInstancesMutex);
-    for (const InstanceEntry& e : gInstances) {
+    InstanceList& list = instanceList();
+    std::lock_guard lock(list.mutex);
+    for (const InstanceEntry& e : list.entries) {
         if (e.instance == instance) {
             return e.lastShownGeneration;
         }
@@ -57,8 +68,9 @@ std::optional<std::uint64_t> lastShownGeneration(OfxImageEffectHandle instance) 
 }
 
 void setLastShownGeneration(OfxImageEffectHandle instance, std::uint64_t generation) {
-    std::lock_guard lock(gInstancesMutex);
-    for (InstanceEntry& e : gInstances) {
+    InstanceList& list = instanceList();
+    std::lock_guard lock(list.mutex);
+    for (InstanceEntry& e : list.entries) {
         if (e.instance == instance) {
             e.lastShownGeneration = generation;
         }
