@@ -266,9 +266,11 @@ std::vector<ParamSpec> buildTable() {
 
 }  // namespace
 
+// Built once and never freed: a host may still call in while the process runs its
+// exit-time destructors.
 const std::vector<ParamSpec>& paramTable() {
-    static const std::vector<ParamSpec> table = buildTable();
-    return table;
+    static const std::vector<ParamSpec>* const table = new std::vector<ParamSpec>(buildTable());
+    return *table;
 }
 
 const ParamSpec* findParam(std::string_view name) {
@@ -281,8 +283,9 @@ const ParamSpec* findParam(std::string_view name) {
 }
 
 const std::string& pluginVersionText() {
-    static const std::string text = std::string(kProductName) + " v" + kVersionLabel;
-    return text;
+    static const std::string* const text =
+        new std::string(std::string(kProductName) + " v" + kVersionLabel);
+    return *text;
 }
 
 }  // namespace vd
