@@ -88,6 +88,7 @@ TEST(CubeFileTest, MalformedFilesAreRejectedNamingTheLine) {
         {"LUT_3D_SIZE 2\n0 0 0\n1 0\n", 3, "three numbers"},
         {"LUT_3D_SIZE 2\n0 0 0\nnan 0 0\n", 3, "'nan' is not a number"},
         {"LUT_3D_SIZE 2\n0 0 0\n1e999 0 0\n", 3, "not a number"},
+        {"LUT_3D_SIZE 2\n0 0 0\n0 -1e100 0\n", 3, "'-1e100' is too large for a LUT value"},
         {"LUT_3D_SIZE 2\n0 0 0\nTITLE \"late\"\n", 3, "after the LUT data"},
         {"LUT_3D_SIZE 2\n" + eight + "0 0 0\n", 10, "more than the 8 entries"},
         {"LUT_3D_SIZE 2\n0 0 0\n1 0 0\n", 3, "2 of the 8 entries"},

@@ -184,6 +184,11 @@ bool parseCube(std::string_view text, CubeLut& out, CubeError& error) {
             if (!parseNumber(token, v)) {
                 return fail(error, out, line, quoted(token) + " is not a number");
             }
+            // Samples are kept in single precision: a value beyond its range would turn
+            // into an infinity, so it is refused like any other unusable entry.
+            if (!std::isfinite(static_cast<float>(v))) {
+                return fail(error, out, line, quoted(token) + " is too large for a LUT value");
+            }
             lut.samples.push_back(static_cast<float>(v));
         }
         ++entries;
