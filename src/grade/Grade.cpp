@@ -229,6 +229,20 @@ struct SourceRow {
     int from = 0;
     int to = 0;
     int comps = 4;
+
+    // Pixel x of the row; outside the source's columns it stays as given (callers pass
+    // opaque black, which is how pixels outside the source read).
+    void fetch(int x, float& r, float& g, float& b, float& a) const {
+        if (x >= from && x < to) {
+            const float* p = pixels + static_cast<std::ptrdiff_t>(x - base) * comps;
+            r = p[0];
+            g = p[1];
+            b = p[2];
+            if (comps == 4) {
+                a = p[3];
+            }
+        }
+    }
 };
 
 // Reads row y of the source over the pass's columns, converting integer depths into
@@ -381,15 +395,7 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
         for (int i = 0; i < count; ++i) {
             const int x = bx + i;
             float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
-            if (x >= src.from && x < src.to) {
-                const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
-                r = p[0];
-                g = p[1];
-                b = p[2];
-                if (src.comps == 4) {
-                    a = p[3];
-                }
-            }
+            src.fetch(x, r, g, b, a);
             int32_t from = kFresh;
             if (premultiply) {
                 if (a > 0.000001f) {
@@ -544,15 +550,7 @@ void lookRow(GradeContext& c, int y, float* scratch) {
 #endif
     for (; x < c.x2; ++x, out += dstComps) {
         float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
-        if (x >= src.from && x < src.to) {
-            const float* p = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * src.comps;
-            r = p[0];
-            g = p[1];
-            b = p[2];
-            if (src.comps == 4) {
-                a = p[3];
-            }
-        }
+        src.fetch(x, r, g, b, a);
         if (look) {
             float l[3];
             sampleTetraPacked(cube, edge, r, g, b, l);
