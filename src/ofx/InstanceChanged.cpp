@@ -69,21 +69,15 @@ void applyVisibilityRules(const ParamAccess& p) {
 }
 
 void refreshVisibility(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    if (const auto p = paramAccess(instance)) {
+    const InstanceEdit edit(instance);
+    if (const auto& p = edit.params()) {
         applyVisibilityRules(*p);
     }
 }
 
 void resetInstance(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }

@@ -151,11 +151,8 @@ bool rebuildSavedLooksMenu(const OfxPropertySuiteV1* suite, OfxPropertySetHandle
 }
 
 void refreshSavedLooksMenu(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }
@@ -167,11 +164,8 @@ void refreshSavedLooksMenu(OfxImageEffectHandle instance) {
 }
 
 void saveLookCommand(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }
@@ -218,11 +212,8 @@ void saveLookCommand(OfxImageEffectHandle instance) {
 }
 
 void applyLookCommand(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }
@@ -242,11 +233,8 @@ void applyLookCommand(OfxImageEffectHandle instance) {
 }
 
 void renameLookCommand(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }
@@ -292,11 +280,8 @@ void renameLookCommand(OfxImageEffectHandle instance) {
 }
 
 void deleteLookCommand(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }
@@ -328,11 +313,8 @@ void deleteLookCommand(OfxImageEffectHandle instance) {
 }
 
 void savedLookChosen(OfxImageEffectHandle instance) {
-    EditGuard guard(instance);
-    if (guard.reentered()) {
-        return;
-    }
-    const auto p = paramAccess(instance);
+    const InstanceEdit edit(instance);
+    const auto& p = edit.params();
     if (!p) {
         return;
     }

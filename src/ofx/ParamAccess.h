@@ -3,7 +3,8 @@
 // Owns: fetching an instance's parameter set and the set-if-changed writes of doubles,
 // colours, integers and booleans, strings and the OfxParamPropSecret property. Writing only
 // on change keeps the host's undo history and change notifications to what really changed.
-// Does not own: which parameters a handler touches, or the edit guard around it.
+// Also the prologue every parameter-writing handler shares: the edit guard plus access.
+// Does not own: which parameters a handler touches.
 // A missing suite function, an unknown parameter or a refused call reads as "no value" and
 // makes a write a no-op; nothing here throws except std::bad_alloc.
 #pragma once
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "ofx/OfxApi.h"
+#include "ofx/Plugin.h"
 
 namespace vd {
 
@@ -25,6 +27,23 @@ struct ParamAccess {
 // The instance's parameter set through the host's suites; nothing when the instance is null,
 // a suite is missing or getParamSet fails.
 std::optional<ParamAccess> paramAccess(OfxImageEffectHandle instance);
+
+// The edit guard and parameter access of one handler that changes an instance's parameters.
+// params() is empty when this thread is already editing the instance (a re-entered call,
+// which must do nothing) or when its parameters cannot be reached.
+class InstanceEdit {
+  public:
+    explicit InstanceEdit(OfxImageEffectHandle instance) : guard_(instance) {
+        if (!guard_.reentered()) {
+            access_ = paramAccess(instance);
+        }
+    }
+    const std::optional<ParamAccess>& params() const { return access_; }
+
+  private:
+    EditGuard guard_;
+    std::optional<ParamAccess> access_;
+};
 
 OfxParamHandle paramHandle(const ParamAccess& p, const char* name);
 OfxPropertySetHandle paramProperties(const ParamAccess& p, const char* name);
