@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,11 +37,16 @@ FileStatus fileStatus(const std::string& path);
 bool createDirectories(const std::string& path);
 
 enum class ReadResult { ok, missing, tooLarge, failed };
-// Reads a whole regular file into out. Files larger than maxBytes are not read.
+// Reads a whole regular file into out. Files larger than maxBytes are not read. A link is
+// followed; anything that is not a regular file in the end (a FIFO, a device, a directory)
+// is refused as failed without waiting for it, so a read never blocks.
 ReadResult readWholeFile(const std::string& path, std::uint64_t maxBytes, std::string& out);
 
-// Writes bytes to path (created or truncated) and flushes them to the storage device
-// before returning. False on any failure; a partial file may then remain.
+// Writes bytes to a new file at path and flushes them to the storage device before
+// returning. Whatever stands at path first (a leftover file, a FIFO, a link) is removed,
+// never what a link points to, and the new file is created exclusively, so the bytes can
+// only land in a file made by this call. False on any failure (a directory at path among
+// them); a partial file may then remain.
 bool writeFileDurably(const std::string& path, std::string_view bytes);
 
 // Renames from over to, replacing an existing target atomically where the platform can.
@@ -53,21 +59,26 @@ bool syncDirectory(const std::string& dir);
 // Deletes a file. True when it no longer exists afterwards.
 bool removeFile(const std::string& path);
 
-// Appends text to a file that other processes may append to at the same time.
+// Appends text to a regular file that other processes may append to at the same time,
+// creating it when missing. Refuses at once, without following it and without waiting, a
+// link, FIFO, device or directory at path.
 bool appendShared(const std::string& path, std::string_view text);
 
 // An exclusive advisory lock on a lock file, shared between processes; released when the
-// object is destroyed. locked() is false when the file could not be opened or locked.
+// object is destroyed. A link, FIFO or other non-regular entry at path is removed and a
+// regular file made in its place; it is never followed. locked() is false when no lock
+// file could be opened or locked.
 class FileLock {
   public:
     explicit FileLock(const std::string& path);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    bool locked() const { return fd_ >= 0; }
+    bool locked() const { return handle_ != nullptr; }
 
   private:
-    int fd_ = -1;
+    struct Handle;  // the open lock file, in the platform's own terms
+    std::unique_ptr<Handle> handle_;
 };
 
 // Directory of the module (shared library or executable) that contains this code, without

@@ -115,6 +115,21 @@ class Fd {
     int fd_;
 };
 
+bool isRegular(int fd) {
+    struct stat sb {};
+    return ::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode);
+}
+
+// A new regular file at path, open for writing: whatever entry stands there is unlinked
+// first (a link itself, not its target; a directory stays and makes the create fail), and
+// O_EXCL with O_NOFOLLOW refuses anything that appears in between.
+int createFresh(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return -1;
+    }
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -132,7 +147,10 @@ bool writeAll(int fd, std::string_view bytes) {
 
 ReadResult readWholeFile(const std::string& path, std::uint64_t maxBytes, std::string& out) {
     out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
+    // The kind of file is checked on the open descriptor, so nothing can swap it between
+    // the check and the read; a regular file never blocks, whatever the flag says.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
     }
@@ -167,7 +185,9 @@ ReadResult readWholeFile(const std::string& path, std::uint64_t maxBytes, std::s
 }
 
 bool writeFileDurably(const std::string& path, std::string_view bytes) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Opening what is there would follow a planted link to a file anywhere, or wait on a
+    // FIFO; a fresh file made with O_EXCL can be neither.
+    Fd fd(createFresh(path));
     if (fd.get() < 0) {
         return false;
     }
@@ -200,34 +220,48 @@ bool removeFile(const std::string& path) {
 }
 
 bool appendShared(const std::string& path, std::string_view text) {
-    // O_APPEND makes each write land at the end even with other writers.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
+    // O_APPEND makes each write land at the end even with other writers. O_NOFOLLOW refuses
+    // a link, O_NONBLOCK a FIFO without a reader; a FIFO with one, or a device, is refused
+    // by the kind check before anything is written.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                 0666));
+    if (fd.get() < 0 || !isRegular(fd.get())) {
         return false;
     }
     return writeAll(fd.get(), text);
 }
 
+struct FileLock::Handle {
+    int fd = -1;
+};
+
 FileLock::FileLock(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    // A lock file is only ever a regular file of ours: anything else in its place is removed
+    // (a link, never its target) and a regular file made, so the lock can neither create or
+    // touch a file elsewhere nor wait on a FIFO.
+    struct stat sb {};
+    if (::lstat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode) && !S_ISDIR(sb.st_mode)) {
+        ::unlink(path.c_str());
+    }
+    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (fd.get() < 0 || !isRegular(fd.get())) {
         return;
     }
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX);
+        rc = ::flock(fd.get(), LOCK_EX);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        ::close(fd);
         return;
     }
-    fd_ = fd;
+    handle_ = std::make_unique<Handle>();
+    handle_->fd = fd.release();
 }
 
 FileLock::~FileLock() {
-    if (fd_ >= 0) {
-        ::flock(fd_, LOCK_UN);
-        ::close(fd_);
+    if (handle_) {
+        ::flock(handle_->fd, LOCK_UN);
+        ::close(handle_->fd);
     }
 }
 

@@ -1,0 +1,312 @@
+// Every file the plug-in reads or writes, replaced by what a hostile user or a confused file
+// system leaves there: a FIFO, a directory, a dangling link, a looping link and a link to a
+// file outside the folder. Through the built plug-in, each action returns promptly with its
+// usual outcome, nothing outside the folder changes, and the next normal command works.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
+#include <thread>
+
+#include "HostFixture.h"
+#include "looks/Catalogue.h"
+
+namespace vd::test {
+namespace {
+
+namespace fs = std::filesystem;
+using testhost::BitDepth;
+using testhost::Image;
+using testhost::RenderRequest;
+
+enum class Hostile { fifo, directory, danglingLink, loopingLink, linkOutside };
+constexpr Hostile kEveryHostile[] = {Hostile::fifo, Hostile::directory, Hostile::danglingLink,
+                                     Hostile::loopingLink, Hostile::linkOutside};
+
+const char* describe(Hostile kind) {
+    switch (kind) {
+        case Hostile::fifo:
+            return "FIFO";
+        case Hostile::directory:
+            return "directory";
+        case Hostile::danglingLink:
+            return "dangling link";
+        case Hostile::loopingLink:
+            return "looping link";
+        case Hostile::linkOutside:
+            return "link to a file outside";
+    }
+    return "";
+}
+
+// The actions here take milliseconds; a blocked open waits forever. A second tells the two
+// apart on any machine.
+constexpr auto kPromptly = std::chrono::seconds(1);
+
+class HostileFiles : public HostFixture {
+  protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        char tmpl[] = "/tmp/vd_outside_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        outside_ = tmpl;
+        writeFile(victim(), "precious");
+    }
+    void TearDown() override {
+        HostFixture::TearDown();
+        std::error_code ignored;
+        fs::remove_all(outside_, ignored);
+    }
+
+    std::string victim() const { return outside_ + "/victim"; }
+
+    // Puts the hostile kind of entry at path, in place of whatever was there.
+    void plant(const std::string& at, Hostile kind) {
+        std::error_code ignored;
+        fs::remove_all(at, ignored);
+        switch (kind) {
+            case Hostile::fifo:
+                ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+                fifos_.push_back(at);
+                break;
+            case Hostile::directory:
+                ASSERT_EQ(::mkdir(at.c_str(), 0755), 0);
+                break;
+            case Hostile::danglingLink:
+                ASSERT_EQ(::symlink((outside_ + "/made-through-a-link").c_str(), at.c_str()), 0);
+                break;
+            case Hostile::loopingLink:
+                ASSERT_EQ(::symlink(at.c_str(), at.c_str()), 0);
+                break;
+            case Hostile::linkOutside:
+                ASSERT_EQ(::symlink(victim().c_str(), at.c_str()), 0);
+                break;
+        }
+    }
+
+    // Runs an action on a thread of its own and fails when it has not returned within
+    // kPromptly. A blocked action is then released by opening the FIFOs it may wait on, so
+    // the test ends either way.
+    template <typename Action>
+    auto promptly(Action action) -> decltype(action()) {
+        std::packaged_task<decltype(action())()> task(std::move(action));
+        auto result = task.get_future();
+        std::thread runner(std::move(task));
+        if (result.wait_for(kPromptly) != std::future_status::ready) {
+            ADD_FAILURE() << "the action blocked";
+            for (const std::string& fifo : fifos_) {
+                const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+                if (fd >= 0) {
+                    result.wait_for(std::chrono::seconds(5));
+                    ::close(fd);
+                }
+            }
+        }
+        runner.join();
+        return result.get();
+    }
+
+    // Names and contents of everything outside the support folder that the links reach.
+    std::map<std::string, std::string> outsideFiles() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(outside_)) {
+            files[entry.path().filename().string()] = readFile(entry.path().string());
+        }
+        return files;
+    }
+    void expectOutsideUntouched() const {
+        EXPECT_EQ(outsideFiles(), (std::map<std::string, std::string>{{"victim", "precious"}}));
+    }
+
+    // Empties the support folder between cases, keeping the stand-in browser opener.
+    void clearSupportFolder() {
+        host_.reset();
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            if (entry.path().filename() != "bin") {
+                fs::remove_all(entry.path());
+            }
+        }
+        fifos_.clear();
+    }
+
+    OfxStatus save(const std::string& name) {
+        fx_->setValue("lookName", name);
+        return promptly([this] { return fx_->pressButton("saveLook"); });
+    }
+    void startPromptly() {
+        promptly([this] { start(); });
+    }
+    bool regularFile(const std::string& p) const {
+        struct stat sb {};
+        return ::lstat(p.c_str(), &sb) == 0 && S_ISREG(sb.st_mode);
+    }
+
+    std::string outside_;
+    std::vector<std::string> fifos_;
+};
+
+TEST_F(HostileFiles, MyLooksFileIsMovedAsideOrReplacedNeverFollowedOutside) {
+    for (Hostile kind : kEveryHostile) {
+        SCOPED_TRACE(describe(kind));
+        clearSupportFolder();
+        plant(myLooksFile(), kind);
+        startPromptly();
+        EXPECT_EQ(save("z"), kOfxStatOK);
+        EXPECT_EQ(status(), "Saved z.");
+        EXPECT_TRUE(regularFile(myLooksFile()));
+        EXPECT_EQ(menu(), std::vector<std::string>{"z"});
+        expectOutsideUntouched();
+    }
+}
+
+TEST_F(HostileFiles, TemporaryFileIsMadeAfreshNeverThroughALink) {
+    for (Hostile kind : kEveryHostile) {
+        SCOPED_TRACE(describe(kind));
+        clearSupportFolder();
+        startPromptly();
+        const std::string tmp = myLooksFile() + ".tmp";
+        plant(tmp, kind);
+        EXPECT_EQ(save("z"), kOfxStatOK);
+        if (kind == Hostile::directory) {
+            // A directory cannot be cleared away: the save fails as any unwritable temporary
+            // file does, and there is still no My Looks file.
+            EXPECT_EQ(status(), "Could not save My Looks.");
+            EXPECT_FALSE(fs::exists(myLooksFile()));
+            fs::remove(tmp);
+        } else {
+            EXPECT_EQ(status(), "Saved z.");
+        }
+        EXPECT_EQ(save("y"), kOfxStatOK);
+        EXPECT_EQ(status(), "Saved y.");
+        EXPECT_TRUE(regularFile(myLooksFile()));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(tmp)));
+        expectOutsideUntouched();
+    }
+}
+
+TEST_F(HostileFiles, LinkPlantedBetweenTwoSavesIsNotWrittenThrough) {
+    start();
+    ASSERT_EQ(save("first"), kOfxStatOK);
+    plant(myLooksFile() + ".tmp", Hostile::linkOutside);
+    ASSERT_EQ(save("second"), kOfxStatOK);
+    EXPECT_EQ(status(), "Saved second.");
+    EXPECT_TRUE(regularFile(myLooksFile()));
+    EXPECT_EQ(menu(), (std::vector<std::string>{"first", "second"}));
+    expectOutsideUntouched();
+}
+
+TEST_F(HostileFiles, LockFileIsOnlyEverARegularFileOfOurs) {
+    for (Hostile kind : kEveryHostile) {
+        SCOPED_TRACE(describe(kind));
+        clearSupportFolder();
+        const std::string lock = myLooksFile() + ".lock";
+        plant(lock, kind);
+        startPromptly();
+        EXPECT_EQ(save("z"), kOfxStatOK);
+        EXPECT_EQ(status(), "Saved z.");
+        EXPECT_EQ(kind == Hostile::directory, !regularFile(lock));
+        expectOutsideUntouched();
+    }
+}
+
+TEST_F(HostileFiles, BackupNamesInTheWayAreSkippedOrReplacedNeverFollowed) {
+    for (const char* backup : {".bak", ".bak2"}) {
+        for (Hostile kind : kEveryHostile) {
+            SCOPED_TRACE(std::string(backup) + " as " + describe(kind));
+            clearSupportFolder();
+            if (std::string(backup) == ".bak2") {
+                writeFile(myLooksFile() + ".bak", "an older backup");
+            }
+            plant(myLooksFile() + backup, kind);
+            writeFile(myLooksFile(), "{ damaged");
+            startPromptly();
+            EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
+            EXPECT_EQ(save("z"), kOfxStatOK);
+            EXPECT_EQ(status(), "Saved z.");
+            expectOutsideUntouched();
+        }
+    }
+}
+
+TEST_F(HostileFiles, DebugLogFailsSilentlyAndIsNeverFollowed) {
+    for (Hostile kind : kEveryHostile) {
+        SCOPED_TRACE(describe(kind));
+        clearSupportFolder();
+        plant(path("debug.log"), kind);
+        // A damaged file makes the first menu refresh write a log line.
+        writeFile(myLooksFile(), "{ damaged");
+        startPromptly();
+        EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
+        EXPECT_EQ(save("z"), kOfxStatOK);
+        EXPECT_EQ(status(), "Saved z.");
+        expectOutsideUntouched();
+    }
+}
+
+TEST_F(HostileFiles, UpdateStateFileIsIgnoredWhenItIsNoRegularFile) {
+    for (Hostile kind : kEveryHostile) {
+        SCOPED_TRACE(describe(kind));
+        clearSupportFolder();
+        plant(path("UpdateState.json"), kind);
+        startPromptly();
+        EXPECT_EQ(fx_->stringValue("updateNotice"), "");
+        EXPECT_EQ(save("z"), kOfxStatOK);
+        expectOutsideUntouched();
+    }
+}
+
+// Look files are read from a looks folder of the test's own, with the plug-in copied into a
+// bundle of its own: the looks folder is found once per process and kept by each library.
+TEST_F(HostileFiles, LookFilesThatAreNoRegularFilesRenderWithoutTheLook) {
+    const fs::path root(dir_ + "/copy");
+    const fs::path binary = root / "VandrelHuebench.ofx.bundle/Contents/Linux-x86-64";
+    const fs::path looks = root / "looks";
+    fs::create_directories(binary);
+    fs::create_directories(looks);
+    fs::copy_file(fs::path(VD_BUNDLE_DIR) / "Contents/Linux-x86-64/VandrelHuebench.ofx",
+                  binary / "VandrelHuebench.ofx");
+    for (int i = 0; i < lookCount(); ++i) {
+        fs::copy_file(fs::path(VD_BUNDLE_DIR) / "Contents/Resources/looks" / lookFileName(i),
+                      looks / lookFileName(i));
+    }
+    // Pack 2's options 1 to 5 become the hostile entries; option 6 and the file that marks
+    // the folder as a looks folder stay intact.
+    constexpr int kPack = 2;
+    for (int option = 1; option <= 5; ++option) {
+        plant((looks / lookFileName(*findLook(kPack, option))).string(), kEveryHostile[option - 1]);
+    }
+    ::setenv("VD_LOOKS_DIR", looks.c_str(), 1);
+    host_ = std::make_unique<TestHost>((root / "VandrelHuebench.ofx.bundle").string());
+    host_->setUp(kOfxImageEffectContextFilter);
+    fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
+    ::unsetenv("VD_LOOKS_DIR");
+
+    Image picture(BitDepth::float32, 4, {0, 0, 16, 9});
+    picture.fillPattern();
+    auto render = [&](int option) {
+        fx_->userEdit("footage", kPack);
+        fx_->userEdit(packLutParam(kPack), option);
+        RenderRequest request;
+        request.source = picture;
+        const auto result = promptly([&] { return fx_->render(request); });
+        EXPECT_EQ(result.status, kOfxStatOK);
+        return result.output.bytes();
+    };
+    const auto none = render(0);
+    for (int option = 1; option <= 5; ++option) {
+        SCOPED_TRACE(describe(kEveryHostile[option - 1]));
+        EXPECT_EQ(render(option), none);
+    }
+    EXPECT_NE(render(6), none);
+    expectOutsideUntouched();
+    EXPECT_TRUE(host_->problems().empty());
+}
+
+}  // namespace
+}  // namespace vd::test
