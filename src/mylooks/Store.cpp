@@ -1,6 +1,6 @@
 #include "mylooks/Store.h"
 
-#include "mylooks/Support.h"
+#include "support/Support.h"
 #include "platform/Platform.h"
 
 namespace vd {
@@ -20,7 +20,7 @@ std::string myLooksFilePath() {
         !path.empty()) {
         return path;
     }
-    return joinSupportPath(supportDirectory(), "MyLooks.json");
+    return supportFilePath("MyLooks.json");
 }
 
 MyLooksSession::MyLooksSession(bool willWrite) : lock_(myLooksMutex()), path_(myLooksFilePath()) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "looks/Catalogue.h"
-#include "mylooks/Support.h"
+#include "support/Support.h"
 #include "ofx/InstanceChanged.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"

@@ -19,7 +19,8 @@ namespace vd::platform {
 // The value of an environment variable, or nothing when it is unset.
 std::optional<std::string> getEnv(const char* name);
 
-// Path separator of this platform and a join that inserts exactly one.
+// Path separator of this platform and a join that inserts exactly one (none when dir
+// already ends in one; name alone when dir is empty).
 char pathSeparator();
 std::string joinPath(std::string_view dir, std::string_view name);
 // The directory part of a path ("" when there is none).
@@ -80,6 +81,11 @@ class FileLock {
     struct Handle;  // the open lock file, in the platform's own terms
     std::unique_ptr<Handle> handle_;
 };
+
+// The per-user data directory of the desktop's conventions, where the platform has one
+// besides APPDATA: $XDG_DATA_HOME when absolute, else $HOME/.local/share. Empty when there
+// is none.
+std::string userDataDirectory();
 
 // Directory of the module (shared library or executable) that contains this code, without
 // a trailing separator; empty when it cannot be found.

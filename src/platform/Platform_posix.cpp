@@ -265,6 +265,16 @@ FileLock::~FileLock() {
     }
 }
 
+std::string userDataDirectory() {
+    // A relative XDG_DATA_HOME is ignored, as the freedesktop conventions ask.
+    std::string data = getEnv("XDG_DATA_HOME").value_or(std::string());
+    if (!data.empty() && data.front() == '/') {
+        return data;
+    }
+    const std::string home = getEnv("HOME").value_or(std::string());
+    return home.empty() ? std::string() : joinPath(joinPath(home, ".local"), "share");
+}
+
 std::string moduleDirectory() {
     Dl_info info{};
     // The address of this function lies inside the module that was built with it.

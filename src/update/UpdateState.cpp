@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "mylooks/Json.h"
-#include "mylooks/Support.h"
+#include "support/Support.h"
 #include "platform/Platform.h"
 
 namespace vd {
@@ -41,7 +41,7 @@ std::int32_t readComponent(std::string_view text, std::size_t& pos) {
 }  // namespace
 
 std::string updateStatePath() {
-    return joinSupportPath(supportDirectory(), kUpdateStateFileName);
+    return supportFilePath(kUpdateStateFileName);
 }
 
 std::string formatUpdateStateText(const UpdateState& state) {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "TempEnv.h"
-#include "mylooks/Support.h"
+#include "support/Support.h"
 #include "platform/Platform.h"
 
 namespace vd {

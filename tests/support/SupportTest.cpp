@@ -1,4 +1,4 @@
-#include "mylooks/Support.h"
+#include "support/Support.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,8 +14,6 @@ TEST_F(Support, DirectoryComesFromTheEnvironmentInOrder) {
     EXPECT_EQ(supportDirectory(), dir_);
     EXPECT_EQ(debugLogPath(), dir_ + "/debug.log");
 
-    ::setenv("VD_SUPPORT_DIR", "/some/where\\", 1);
-    EXPECT_EQ(debugLogPath(), "/some/where\\debug.log");
     ::setenv("VD_SUPPORT_DIR", "/some/where/", 1);
     EXPECT_EQ(supportDirectory(), "/some/where/");  // taken as it is
     EXPECT_EQ(debugLogPath(), "/some/where/debug.log");
@@ -39,9 +37,6 @@ TEST_F(Support, DirectoryComesFromTheEnvironmentInOrder) {
 
     ::setenv("VD_DEBUG_LOG", "/elsewhere/log.txt", 1);
     EXPECT_EQ(debugLogPath(), "/elsewhere/log.txt");
-
-    EXPECT_EQ(joinSupportPath("", "x"), "");
-    EXPECT_EQ(joinSupportPath("d", "x"), "d/x");
 }
 
 TEST_F(Support, LogAppendsWholeLinesAndCreatesItsDirectory) {

@@ -1,4 +1,4 @@
-#include "mylooks/Support.h"
+#include "support/Support.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -15,10 +15,6 @@ std::string nonEmptyEnv(const char* name) {
     return platform::getEnv(name).value_or(std::string());
 }
 
-std::string directoryPart(const std::string& path) {
-    return platform::parentPath(path);
-}
-
 }  // namespace
 
 std::string supportDirectory() {
@@ -26,42 +22,24 @@ std::string supportDirectory() {
         return dir;
     }
     if (const std::string appData = nonEmptyEnv("APPDATA"); !appData.empty()) {
-        return joinSupportPath(appData, "Vandrel");
+        return platform::joinPath(appData, "Vandrel");
     }
-#if !defined(_WIN32)
-    // The per-user data directory of the freedesktop conventions; a relative value is
-    // ignored as those conventions ask.
-    std::string data = nonEmptyEnv("XDG_DATA_HOME");
-    if (data.empty() || data.front() != '/') {
-        const std::string home = nonEmptyEnv("HOME");
-        if (home.empty()) {
-            return {};
-        }
-        data = joinSupportPath(joinSupportPath(home, ".local"), "share");
+    if (const std::string data = platform::userDataDirectory(); !data.empty()) {
+        return platform::joinPath(data, "Vandrel");
     }
-    return joinSupportPath(data, "Vandrel");
-#else
     return {};
-#endif
 }
 
-std::string joinSupportPath(std::string_view dir, std::string_view name) {
-    if (dir.empty()) {
-        return {};
-    }
-    std::string out(dir);
-    if (out.back() != '/' && out.back() != '\\') {
-        out.push_back(platform::pathSeparator());
-    }
-    out.append(name);
-    return out;
+std::string supportFilePath(std::string_view name) {
+    const std::string dir = supportDirectory();
+    return dir.empty() ? std::string() : platform::joinPath(dir, name);
 }
 
 std::string debugLogPath() {
     if (std::string path = nonEmptyEnv("VD_DEBUG_LOG"); !path.empty()) {
         return path;
     }
-    return joinSupportPath(supportDirectory(), "debug.log");
+    return supportFilePath("debug.log");
 }
 
 void debugLog(std::string_view message) {
@@ -69,7 +47,7 @@ void debugLog(std::string_view message) {
     if (path.empty() || message.empty()) {
         return;
     }
-    if (const std::string dir = directoryPart(path); !dir.empty()) {
+    if (const std::string dir = platform::parentPath(path); !dir.empty()) {
         platform::createDirectories(dir);
     }
     std::string line(message);
@@ -97,7 +75,7 @@ bool writeFileAtomically(const std::string& path, std::string_view text) {
     if (path.empty()) {
         return false;
     }
-    const std::string dir = directoryPart(path);
+    const std::string dir = platform::parentPath(path);
     if (!dir.empty() && !platform::createDirectories(dir)) {
         return false;
     }
@@ -134,7 +112,7 @@ bool moveFileAside(const std::string& path) {
     if (!platform::replaceFile(path, backup)) {
         return false;
     }
-    platform::syncDirectory(directoryPart(path));
+    platform::syncDirectory(platform::parentPath(path));
     return true;
 }
 

@@ -1,9 +1,10 @@
 // The per-user support directory, the plain debug log in it, and the careful file writes
 // that every file there goes through.
 //
-// Owns: supportDirectory, joinSupportPath, debugLogPath, debugLog and its log-once filter,
+// Owns: supportDirectory, supportFilePath, debugLogPath, debugLog and its log-once filter,
 // writeFileAtomically, moveFileAside.
-// Does not own: what the files hold (Store.h for My Looks, update/UpdateState.h).
+// Does not own: what the files hold (mylooks/Store.h, update/UpdateState.h) or how files are
+// opened (platform/Platform.h).
 // Nothing here keeps state except the log-once filter's last message; the environment is
 // read afresh on every call. Every failure is silent.
 #pragma once
@@ -14,13 +15,12 @@
 namespace vd {
 
 // VD_SUPPORT_DIR as it is; else APPDATA with "Vandrel" joined on; else, where the platform
-// has it, the per-user data directory ($XDG_DATA_HOME, default ~/.local/share) with
-// "Vandrel" joined on. Empty when none of these gives a location.
+// has one, the per-user data directory with "Vandrel" joined on. Empty when none of these
+// gives a location.
 std::string supportDirectory();
 
-// dir and name with one separator between them (none added when dir already ends in '/'
-// or '\'); empty when dir is empty.
-std::string joinSupportPath(std::string_view dir, std::string_view name);
+// name in the support directory; empty when there is no support directory.
+std::string supportFilePath(std::string_view name);
 
 // VD_DEBUG_LOG when set and not empty, else "debug.log" in the support directory.
 std::string debugLogPath();
