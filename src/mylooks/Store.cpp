@@ -1,7 +1,7 @@
 #include "mylooks/Store.h"
 
-#include "support/Support.h"
 #include "platform/Platform.h"
+#include "support/Support.h"
 
 namespace vd {
 

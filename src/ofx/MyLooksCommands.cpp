@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "looks/Catalogue.h"
-#include "support/Support.h"
 #include "ofx/InstanceChanged.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
 #include "ofx/Properties.h"
+#include "support/Support.h"
 
 namespace vd {
 

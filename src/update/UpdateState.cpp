@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "mylooks/Json.h"
-#include "support/Support.h"
 #include "platform/Platform.h"
+#include "support/Support.h"
 
 namespace vd {
 

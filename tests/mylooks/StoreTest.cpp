@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "TempEnv.h"
-#include "support/Support.h"
 #include "platform/Platform.h"
+#include "support/Support.h"
 
 namespace vd {
 namespace {
