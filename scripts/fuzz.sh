@@ -3,21 +3,24 @@
 # corpus, then merges whatever new coverage it found back into fuzz/corpus/<target>.
 # Prints each target's executions, speed, coverage and crashes.
 #
-# Usage: scripts/fuzz.sh [--minutes N] [--jobs J] [TARGET...]
+# Usage: scripts/fuzz.sh [--minutes N | --runs R] [--jobs J] [TARGET...]
 #   --minutes N  time per target (default 10)
+#   --runs R     executions per target instead of a time, however long they take
 #   --jobs J     targets fuzzed at the same time (default: the number of cores)
 #   TARGET       cube, json, lookfile ... (default: every target)
 # A crash leaves its input under build-fuzz/crashes/<target>/ and makes the script exit 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=10
+runs=""
 jobs=$(nproc)
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --minutes) minutes=${2:?}; shift 2 ;;
+    --runs) runs=${2:?}; shift 2 ;;
     --jobs) jobs=${2:?}; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -35,7 +38,9 @@ fuzz_one() {
   local work="$build/work/$name" crashes="$build/crashes/$name" log="$build/logs/$name.log"
   mkdir -p "$work" "$crashes" "$(dirname "$log")" "$corpus"
   local rc=0
-  "$bin" -max_total_time=$((minutes * 60)) -timeout=10 -rss_limit_mb=2048 \
+  local limit="-max_total_time=$((minutes * 60))"
+  [ -z "$runs" ] || limit="-runs=$runs"
+  "$bin" "$limit" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "$corpus" >"$log" 2>&1 || rc=$?
   # Keep only inputs that add coverage to the committed corpus.
   "$bin" -merge=1 "$corpus" "$work" >>"$log" 2>&1 || true
