@@ -180,8 +180,8 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         {"grade '" VD_BUNDLE_DIR "' --input missing.png", 1, "cannot read the input picture"},
         {"grade '" VD_BUNDLE_DIR "' --every-pack --output x.png", 2, "takes no --pack"},
         {"grade", 2, "no bundle given"},
-        {"grade '" VD_BUNDLE_DIR "'", 1, "is damaged", damaged},
-        {"grade '" VD_BUNDLE_DIR "' --look 2", 1, "cannot be read", partial},
+        {"grade '" VD_BUNDLE_DIR "'", 1, "is unreadable or damaged", damaged},
+        {"grade '" VD_BUNDLE_DIR "' --look 2", 1, "missing from", partial},
     };
     for (const Case& c : cases) {
         const Outcome run = huebench(c.args, c.env);
