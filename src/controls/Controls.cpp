@@ -30,7 +30,8 @@ ParamSpec number(const char* name, const char* label, const char* parent, double
 }
 
 // A number the render reads into field (host units / hostPerEngine), that Reset puts back,
-// My Looks saves under its own name and the command line sets with --option.
+// My Looks saves under its own name and the command line sets with --option (--name when
+// option is null).
 ParamSpec control(ParamSpec p, float GradeSettings::*field, double hostPerEngine,
                   const char* option) {
     p.renderRead = RenderRead::required;
@@ -38,7 +39,7 @@ ParamSpec control(ParamSpec p, float GradeSettings::*field, double hostPerEngine
     p.hostPerEngine = hostPerEngine;
     p.resets = true;
     p.savedKeys = {p.name};
-    p.option = option;
+    p.option = option ? option : p.name;
     return p;
 }
 
@@ -156,7 +157,7 @@ void addLookGroup(std::vector<ParamSpec>& t) {
                      OnDefineFailure::leaveOut));
     t.push_back(control(number("intensity", "Intensity", control::look, 100, 0, 100,
                                "100 is the full look. 0 leaves the LUT out."),
-                        &GradeSettings::intensity, kPercent, "intensity"));
+                        &GradeSettings::intensity, kPercent, nullptr));
 }
 
 void addAdjustments(std::vector<ParamSpec>& t) {
@@ -168,31 +169,31 @@ void addAdjustments(std::vector<ParamSpec>& t) {
                                0.001, 3);
     exposure.displayMin = -2;
     exposure.displayMax = 2;
-    t.push_back(control(exposure, &GradeSettings::exposure, 1.0, "exposure"));
+    t.push_back(control(exposure, &GradeSettings::exposure, 1.0, nullptr));
     t.push_back(
         control(number("highlights", "Highlights", g, 0, -100, 100,
                        "After the look. 0 is unchanged. Negative rolls the bright end down. "
                        "Positive opens it. Lights stay the brightest part of the picture."),
-                &GradeSettings::highlights, kPercent, "highlights"));
+                &GradeSettings::highlights, kPercent, nullptr));
     t.push_back(
         control(number("shadows", "Shadows", g, 0, -100, 100,
                        "After the look. 0 is unchanged. +100 opens the darks about one stop. "
                        "-100 closes them about one stop. Midtones stay put. Black stays black."),
-                &GradeSettings::shadows, kPercent, "shadows"));
+                &GradeSettings::shadows, kPercent, nullptr));
     t.push_back(control(number("contrast", "Contrast", g, 0, -100, 100,
                                "0 is unchanged. Positive adds contrast around mid grey."),
-                        &GradeSettings::contrast, kPercent, "contrast"));
+                        &GradeSettings::contrast, kPercent, nullptr));
     t.push_back(control(number("saturation", "Saturation", g, 0, -100, 100,
                                "0 is unchanged. -100 is grey. Positive is more colourful."),
-                        &GradeSettings::saturation, kPercent, "saturation"));
+                        &GradeSettings::saturation, kPercent, nullptr));
     t.push_back(control(number("temperature", "Temperature", g, 0, -100, 100,
                                "White balance in linear light, before the look. 0 is unchanged. "
                                "Negative is cooler, positive is warmer."),
-                        &GradeSettings::temperature, kPercent, "temperature"));
+                        &GradeSettings::temperature, kPercent, nullptr));
     t.push_back(control(number("tint", "Tint", g, 0, -100, 100,
                                "White balance in linear light, before the look. 0 is unchanged. "
                                "Negative is greener, positive is more magenta."),
-                        &GradeSettings::tint, kPercent, "tint"));
+                        &GradeSettings::tint, kPercent, nullptr));
 }
 
 void addEffects(std::vector<ParamSpec>& t) {
