@@ -275,10 +275,12 @@ std::string lookFailureReason(int pack, int option) {
 
 // Logs a failure once per look and reason for the life of the process.
 void logLookFailure(const std::string& reason) {
-    static std::mutex mutex;
+    // Never freed, like every other process-wide object: a render may still run while the
+    // process runs its exit-time destructors.
+    static auto* const mutex = new std::mutex();
     static auto* const logged = new std::set<std::string>();
     {
-        const std::lock_guard<std::mutex> lock(mutex);
+        const std::lock_guard<std::mutex> lock(*mutex);
         if (logged->size() >= 256 || !logged->insert(reason).second) {
             return;
         }
