@@ -191,6 +191,12 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         EXPECT_EQ(run.out, "") << c.args;
         EXPECT_FALSE(fs::exists(dir_ / "out")) << c.args;
     }
+    // Each look the plug-in could not load left its reason in the debug log.
+    const std::string log = slurp(dir_ / "debug.log");
+    EXPECT_NE(log.find("look not applied: iphone-apple-log-01.vdlk: "), std::string::npos) << log;
+    EXPECT_NE(log.find("look not applied: iphone-apple-log-02.vdlk: missing from"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace
