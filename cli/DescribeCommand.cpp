@@ -86,16 +86,18 @@ std::string notes(const Param& param) {
     return text;
 }
 
-void printProperties(const PropertySet& props, std::ostream& out) {
+void printProperties(const PropertySet& props, std::ostream& out,
+                     const std::string& indent = "  ") {
     for (const std::string& name : props.names()) {
         if (props.writtenByPlugin(name)) {
-            out << "  " << std::left << std::setw(48) << name << " " << std::setw(8)
-                << testhost::propTypeName(props.type(name)) << props.valueText(name) << "\n";
+            out << indent << std::left << std::setw(int(50 - indent.size())) << name << " "
+                << std::setw(8) << testhost::propTypeName(props.type(name)) << props.valueText(name)
+                << "\n";
         }
     }
 }
 
-void printParam(const Param& param, std::ostream& out) {
+void printParam(const Param& param, bool everyProperty, std::ostream& out) {
     const PropertySet& p = param.props;
     const std::string parent = p.string(kOfxParamPropParent);
     const std::string indent = parent.empty() ? "  " : "    ";
@@ -120,9 +122,13 @@ void printParam(const Param& param, std::ostream& out) {
     if (const std::string hint = p.string(kOfxParamPropHint); !hint.empty()) {
         out << indent << "  hint    " << quoted(hint) << "\n";
     }
+    if (everyProperty) {
+        out << indent << "  type    " << param.type << "\n";
+        printProperties(p, out, indent + "  | ");
+    }
 }
 
-void printParameters(Effect& context, std::ostream& out) {
+void printParameters(Effect& context, bool everyProperty, std::ostream& out) {
     out << "\nParameters of " << context.context() << " (" << context.params().size()
         << " defined), in page order\n";
     std::set<std::string> shown;
@@ -131,10 +137,13 @@ void printParameters(Effect& context, std::ostream& out) {
             continue;
         }
         out << "  page " << page->name << " " << quoted(page->props.string(kOfxPropLabel)) << "\n";
+        if (everyProperty) {
+            printProperties(page->props, out, "    | ");
+        }
         shown.insert(page->name);
         for (const std::string& child : page->props.strings(kOfxParamPropPageChild)) {
             if (const Param* param = context.findParam(child)) {
-                printParam(*param, out);
+                printParam(*param, everyProperty, out);
                 shown.insert(child);
             } else {
                 out << "    " << child << " (on the page, not defined)\n";
@@ -148,16 +157,24 @@ void printParameters(Effect& context, std::ostream& out) {
                 out << "  not on a page\n";
                 header = true;
             }
-            printParam(*param, out);
+            printParam(*param, everyProperty, out);
         }
+    }
+    if (everyProperty) {
+        out << "  defined in this order:";
+        for (const std::string& name : context.paramNames()) {
+            out << " " << name;
+        }
+        out << "\n";
     }
 }
 
 }  // namespace
 
-int describeBundle(const std::string& bundleDir, std::ostream& out, std::ostream& err) {
+int describeBundle(const std::string& bundleDir, std::ostream& out, std::ostream& err,
+                   const DescribeOptions& options) {
     try {
-        testhost::TestHost host(bundleDir);
+        testhost::TestHost host(bundleDir, options.profile);
         const OfxPlugin& plugin = host.plugin();
         out << "Plug-in\n"
             << "  identifier  " << (plugin.pluginIdentifier ? plugin.pluginIdentifier : "(none)")
@@ -196,6 +213,9 @@ int describeBundle(const std::string& bundleDir, std::ostream& out, std::ostream
             for (const auto& clip : context.clips()) {
                 out << "    clip " << std::left << std::setw(10) << clip->name << " components "
                     << clip->props.valueText(kOfxImageEffectPropSupportedComponents) << "\n";
+                if (options.everyProperty) {
+                    printProperties(clip->props, out, "      | ");
+                }
             }
             if (status == kOfxStatOK && !first) {
                 first = &context;
@@ -205,7 +225,7 @@ int describeBundle(const std::string& bundleDir, std::ostream& out, std::ostream
             err << "huebench: no context could be described\n";
             return 1;
         }
-        printParameters(*first, out);
+        printParameters(*first, options.everyProperty, out);
         for (const std::string& problem : host.problems()) {
             out << "\nhost noticed: " << problem << "\n";
         }

@@ -19,10 +19,8 @@
 #include "PngFile.h"
 #include "TestHost.h"
 #include "chart/Chart.h"
+#include "controls/Controls.h"
 #include "looks/Catalogue.h"
-#include "looks/LookFile.h"
-#include "looks/LutStore.h"
-#include "platform/Platform.h"
 
 namespace vd::cli {
 namespace {
@@ -44,34 +42,15 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The options that set one control each, and the parameter behind each.
-struct NamedControl {
-    const char* option;
-    const char* param;
-};
-constexpr NamedControl kNamedControls[] = {
-    {"--intensity", "intensity"},
-    {"--exposure", "exposure"},
-    {"--temperature", "temperature"},
-    {"--tint", "tint"},
-    {"--contrast", "contrast"},
-    {"--saturation", "saturation"},
-    {"--highlights", "highlights"},
-    {"--shadows", "shadows"},
-    {"--grain", "grainAmount"},
-    {"--grain-size", "grainSize"},
-    {"--halation", "halationAmount"},
-    {"--halation-radius", "halationRadius"},
-    {"--bloom", "bloomAmount"},
-    {"--bloom-radius", "bloomRadius"},
-    {"--bloom-threshold", "bloomThreshold"},
-    {"--vignette", "vignetteAmount"},
-    {"--vignette-size", "vignetteSize"},
-    {"--vignette-feather", "vignetteFeather"},
-    {"--border-top", "borderTop"},
-    {"--border-side", "borderSide"},
-    {"--border-colour", "borderColour"},
-};
+// The control a "--NAME" option sets, from the control table; null when none does.
+const ParamSpec* controlForOption(const std::string& option) {
+    for (const ParamSpec& row : paramTable()) {
+        if (!row.option.empty() && option == "--" + row.option) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
 
 constexpr int kDefaultPack = 1;  // "iPhone Apple Log"
 
@@ -172,7 +151,7 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
             } else if (name == "--every-pack") {
                 options.everyPack = true;
             } else {
-                options.edits.push_back({"beforeAfter", "1", name});
+                options.edits.push_back({control::beforeAfter, "1", name});
             }
             continue;
         }
@@ -197,8 +176,8 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
             options.depth = parseDepth(value());
         } else if (name == "--split") {
             const std::string position = value();
-            options.edits.push_back({"splitScreen", "1", name});
-            options.edits.push_back({"splitPosition", position, name});
+            options.edits.push_back({control::splitScreen, "1", name});
+            options.edits.push_back({control::splitPosition, position, name});
         } else if (name == "--set") {
             const std::string assignment = value();
             const std::size_t at = assignment.find('=');
@@ -208,13 +187,11 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
             options.edits.push_back(
                 {assignment.substr(0, at), assignment.substr(at + 1), "--set " + assignment});
         } else {
-            const auto* control =
-                std::find_if(std::begin(kNamedControls), std::end(kNamedControls),
-                             [&name](const NamedControl& c) { return name == c.option; });
-            if (control == std::end(kNamedControls)) {
+            const ParamSpec* row = controlForOption(name);
+            if (!row) {
                 throw UsageError("unknown option " + name + " (huebench grade --help lists them)");
             }
-            options.edits.push_back({control->param, value(), name});
+            options.edits.push_back({row->name, value(), name});
         }
     }
     return options;
@@ -267,33 +244,6 @@ std::string defaultOutput(const GradeOptions& options, int pack, int look) {
     std::replace(id.begin(), id.end(), '_', '-');
     const std::string number = (look < 10 ? "0" : "") + std::to_string(look);
     return "out/chart-" + id + "-" + number + ".png";
-}
-
-// Checks that the look file the plug-in will read is where the plug-in looks for it and
-// decodes: the plug-in renders without a look it cannot load and still reports success, so
-// without this check a broken bundle would yield an ungraded picture called graded.
-void checkLookFile(const std::string& libraryPath, int pack, int look) {
-    const std::optional<int> index = findLook(pack, look);
-    if (!index) {
-        return;
-    }
-    const std::string file = lookFileName(*index);
-    const std::string dir =
-        resolveLooksDirFrom(platform::getEnv("VD_LOOKS_DIR").value_or(std::string()),
-                            platform::parentPath(libraryPath));
-    if (dir.empty()) {
-        throw Failure("the bundle holds no looks (no " + file +
-                      " under Contents/Resources/looks); build the target vd_shipped_looks");
-    }
-    const std::string path = platform::joinPath(dir, file);
-    std::string bytes;
-    if (platform::readWholeFile(path, 64u << 20, bytes) != platform::ReadResult::ok) {
-        throw Failure("look \"" + lookOptionLabel(pack, look) + "\" cannot be read from " + path);
-    }
-    LutCube cube;
-    if (!decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), cube)) {
-        throw Failure("look file " + path + " is damaged or not a look file");
-    }
 }
 
 // A picture as the camera recorded it: RGB code values, rows top to bottom.
@@ -539,7 +489,6 @@ Picture inputPicture(const std::string& path) {
 // that the render really succeeded, the PNG and its summary line.
 void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, int look,
               const Picture* input, const std::string& output, std::ostream& out) {
-    checkLookFile(host.libraryPath(), pack, look);
     OfxStatus created = kOfxStatOK;
     Instance& fx = host.createInstance(kOfxImageEffectContextFilter, &created);
     if (created != kOfxStatOK) {
@@ -556,11 +505,11 @@ void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, i
         }
         return *param;
     };
-    userEdit(fx, findParam("footage", "--pack"), pack, "--pack");
+    userEdit(fx, findParam(control::footage, "--pack"), pack, "--pack");
     userEdit(fx, findParam(packLutParam(pack), "--look"), look, "--look");
     for (const Edit& edit : options.edits) {
         // The summary names the pack and look, so they are chosen in one place only.
-        bool lookChoice = edit.param == "footage";
+        bool lookChoice = edit.param == control::footage;
         for (int p = 0; p < packCount(); ++p) {
             lookChoice = lookChoice || edit.param == packLutParam(p);
         }
@@ -597,6 +546,15 @@ void gradeOne(testhost::TestHost& host, const GradeOptions& options, int pack, i
                            ? " (and " + std::to_string(problems.size() - 1) + " more)"
                            : std::string()) +
                       "; nothing written");
+    }
+    // The plug-in renders without a look it cannot load and still reports success; it says
+    // so on the instance, so an ungraded picture is never called graded.
+    const std::string lookStatus = fx.props.has(kLookStatusProperty)
+                                       ? fx.props.string(kLookStatusProperty)
+                                       : "not reported by the plug-in";
+    if (look != 0 && lookStatus != "applied") {
+        throw Failure("look \"" + lookOptionLabel(pack, look) + "\" was not applied (" +
+                      lookStatus + "); nothing written");
     }
     // Float outputs start as NaN, so pixels the plug-in never wrote can be told apart.
     if (options.depth == BitDepth::float32) {
@@ -690,10 +648,13 @@ void printGradeUsage(std::ostream& out) {
            "  --before-after        show the original picture\n"
            "  --set NAME=VALUE      any parameter by name (colours as R,G,B; switches on/off)\n";
     out << "Controls, each setting the parameter named on its right (the plug-in's units):\n";
-    for (const NamedControl& control : kNamedControls) {
-        std::string option = std::string(control.option) + " VALUE";
+    for (const ParamSpec& row : paramTable()) {
+        if (row.option.empty()) {
+            continue;
+        }
+        std::string option = "--" + row.option + " VALUE";
         option.resize(std::max<std::size_t>(option.size() + 1, 26), ' ');
-        out << "  " << option << control.param << "\n";
+        out << "  " << option << row.name << "\n";
     }
 }
 

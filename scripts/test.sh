@@ -11,6 +11,7 @@ stamp() { echo "== $1 ($(( $(date +%s) - start ))s since start)"; }
 
 stamp "format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+./scripts/check-names.sh
 
 stamp "build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVD_BUILD_BENCH=ON

@@ -26,6 +26,9 @@ float clampKeepNaN(float v, float lo, float hi) {
     return std::clamp(v, lo, hi);
 }
 
+// A fresh record: its values stand in for controls that are not finite.
+constexpr GradeSettings kFresh{};
+
 float heightOr1080(float h) {
     return h > 0.0f ? h : 1080.0f;
 }
@@ -75,7 +78,7 @@ int32_t bloomRadiusPixels(float radius, float frameHeight, float scale) {
 }
 
 float grainCellPixels(float grainSize, float frameHeight, float scale) {
-    const float size = clampOr(grainSize, 0.25f, 4.0f, 1.0f);
+    const float size = clampOr(grainSize, 0.25f, 4.0f, kFresh.grainSize);
     const float s = scale > 0.0f ? scale : 1.0f;
     const float cell = size * 1.6f * (frameHeight / 1080.0f) * s;
     // A non-finite cell (an absurd frame height) falls back to the smallest cell.
@@ -121,10 +124,10 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
     c.grainAmount = clampOr(s.grainAmount, 0.0f, 1.0f, 0.0f);
     c.halationAmount = clampOr(s.halationAmount, 0.0f, 1.0f, 0.0f);
     c.bloomAmount = clampOr(s.bloomAmount, 0.0f, 1.0f, 0.0f);
-    c.bloomThreshold = clampOr(s.bloomThreshold, 0.0f, 1.0f, 0.7f);
+    c.bloomThreshold = clampOr(s.bloomThreshold, 0.0f, 1.0f, kFresh.bloomThreshold);
     c.vignetteAmount = clampOr(s.vignetteAmount, -1.0f, 1.0f, 0.0f);
-    c.vignetteSize = clampOr(s.vignetteSize, 0.0f, 1.0f, 0.5f);
-    c.vignetteFeather = clampOr(s.vignetteFeather, 0.0f, 1.0f, 0.5f);
+    c.vignetteSize = clampOr(s.vignetteSize, 0.0f, 1.0f, kFresh.vignetteSize);
+    c.vignetteFeather = clampOr(s.vignetteFeather, 0.0f, 1.0f, kFresh.vignetteFeather);
     c.borderTop = clampOr(s.borderTop, 0.0f, 1.0f, 0.0f);
     c.borderSide = clampOr(s.borderSide, 0.0f, 1.0f, 0.0f);
     for (int k = 0; k < 3; ++k) {
@@ -202,7 +205,7 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
     c.bloomGain = c.bloomAmount * c.bloomAmount * 2.15f;
 
     if (c.has(kDoSplit)) {
-        const float p = clampOr(s.splitPosition, 0.0f, 1.0f, 0.5f);
+        const float p = clampOr(s.splitPosition, 0.0f, 1.0f, kFresh.splitPosition);
         c.splitX = c.rod.x1 + (c.rod.x2 - c.rod.x1) * p;
         c.splitHalf = static_cast<float>(dividerWidthPixels(height, scale)) * 0.5f;
     }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ofx/ParamTable.h"
+#include "controls/Controls.h"
 #include "ofx/Plugin.h"
 #include "ofx/Product.h"
 #include "ofx/Properties.h"
@@ -65,6 +65,48 @@ void setParent(const Definer& d, OfxPropertySetHandle props, const ParamSpec& ro
     }
 }
 
+// "Vandrel Huebench v0.9.9", built once per process and never freed.
+const std::string& pluginVersionText() {
+    static const std::string* const text =
+        new std::string(std::string(kProductName) + " v" + kVersionLabel);
+    return *text;
+}
+
+void setChoiceProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
+    setHint(d, props, row);
+    const std::vector<const char*> options = cStrings(row.options);
+    setStrings(d.p, props, kOfxParamPropChoiceOption, options, OnIndexFailure::stop);
+    // The order pins each option to its number, so saved projects load by index even after
+    // a label changes. Hosts without propSetIntN get no order at all.
+    if (d.p->propSetIntN) {
+        std::vector<int> order(row.options.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i] = static_cast<int>(i);
+        }
+        d.p->propSetIntN(props, kOfxParamPropChoiceOrder, static_cast<int>(order.size()),
+                         order.data());
+    }
+    setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(row.defaultValue));
+    setOptional(d, props, kOfxParamPropSecret, row.secret);
+    setInt(d.p, props, kOfxParamPropAnimates, 0);
+    setOptional(d, props, kOfxParamPropEvaluateOnChange, row.evaluateOnChange);
+    setParent(d, props, row);
+}
+
+void setNumberProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
+    setHint(d, props, row);
+    setString(d.p, props, kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
+    setDouble(d.p, props, kOfxParamPropDefault, row.defaultValue);
+    setDouble(d.p, props, kOfxParamPropMin, row.min);
+    setDouble(d.p, props, kOfxParamPropMax, row.max);
+    setDouble(d.p, props, kOfxParamPropDisplayMin, row.displayMin);
+    setDouble(d.p, props, kOfxParamPropDisplayMax, row.displayMax);
+    setDouble(d.p, props, kOfxParamPropIncrement, row.increment);
+    setInt(d.p, props, kOfxParamPropDigits, row.digits);
+    setInt(d.p, props, kOfxParamPropAnimates, 1);
+    setParent(d, props, row);
+}
+
 // Sets the properties of one defined parameter. The results of individual sets are not
 // checked: a host that refuses one keeps its default for it.
 void setProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec& row) {
@@ -73,43 +115,17 @@ void setProperties(const Definer& d, OfxPropertySetHandle props, const ParamSpec
         case ParamKind::group:
             setInt(d.p, props, kOfxParamPropGroupOpen, row.groupOpen ? 1 : 0);
             return;
-        case ParamKind::choice: {
-            setHint(d, props, row);
-            const std::vector<const char*> options = cStrings(row.options);
-            setStrings(d.p, props, kOfxParamPropChoiceOption, options, OnIndexFailure::stop);
-            // The order pins each option to its number, so saved projects load by index even
-            // after a label changes. Hosts without propSetIntN get no order at all.
-            if (d.p->propSetIntN) {
-                std::vector<int> order(row.options.size());
-                for (std::size_t i = 0; i < order.size(); ++i) {
-                    order[i] = static_cast<int>(i);
-                }
-                d.p->propSetIntN(props, kOfxParamPropChoiceOrder, static_cast<int>(order.size()),
-                                 order.data());
-            }
-            setInt(d.p, props, kOfxParamPropDefault, static_cast<int>(row.defaultValue));
-            setOptional(d, props, kOfxParamPropSecret, row.secret);
-            setInt(d.p, props, kOfxParamPropAnimates, 0);
-            setOptional(d, props, kOfxParamPropEvaluateOnChange, row.evaluateOnChange);
-            setParent(d, props, row);
+        case ParamKind::choice:
+            setChoiceProperties(d, props, row);
             return;
-        }
         case ParamKind::number:
-            setHint(d, props, row);
-            setString(d.p, props, kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
-            setDouble(d.p, props, kOfxParamPropDefault, row.defaultValue);
-            setDouble(d.p, props, kOfxParamPropMin, row.min);
-            setDouble(d.p, props, kOfxParamPropMax, row.max);
-            setDouble(d.p, props, kOfxParamPropDisplayMin, row.displayMin);
-            setDouble(d.p, props, kOfxParamPropDisplayMax, row.displayMax);
-            setDouble(d.p, props, kOfxParamPropIncrement, row.increment);
-            setInt(d.p, props, kOfxParamPropDigits, row.digits);
-            setInt(d.p, props, kOfxParamPropAnimates, 1);
-            setParent(d, props, row);
+            setNumberProperties(d, props, row);
             return;
         case ParamKind::text:
             setHint(d, props, row);
-            setString(d.p, props, kOfxParamPropDefault, row.defaultText.c_str());
+            setString(d.p, props, kOfxParamPropDefault,
+                      row.name == control::pluginVersion ? pluginVersionText().c_str()
+                                                         : row.defaultText.c_str());
             setString(d.p, props, kOfxParamPropStringMode,
                       row.labelMode ? kOfxParamStringIsLabel : kOfxParamStringIsSingleLine);
             setOptional(d, props, kOfxParamPropEnabled, row.enabled);

@@ -3,10 +3,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "controls/Controls.h"
 #include "looks/Catalogue.h"
-#include "mylooks/Json.h"
 #include "ofx/MyLooksCommands.h"
-#include "ofx/ParamTable.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
 #include "ofx/Properties.h"
@@ -21,11 +20,6 @@ namespace {
 // One status refresh at a time in the whole process; a refresh asked for meanwhile is
 // dropped and happens at the next stale check.
 std::atomic<OfxImageEffectHandle> gRefreshing{nullptr};
-
-double defaultOf(const char* name) {
-    const ParamSpec* row = findParam(name);
-    return row ? row->defaultValue : 0.0;
-}
 
 bool isLookChoice(const char* name) {
     for (int pack = 0; pack < packCount(); ++pack) {
@@ -56,16 +50,17 @@ OfxImageEffectHandle refreshingInstance() {
 }
 
 void applyVisibilityRules(const ParamAccess& p) {
-    int pack = getIntParam(p, "footage").value_or(0);
+    int pack = getIntParam(p, control::footage).value_or(0);
     if (pack < 0 || pack >= packCount()) {
         pack = 0;
     }
     for (int i = 0; i < packCount(); ++i) {
         setSecretIfChanged(p, packLutParam(i).c_str(), !(pack >= 1 && i == pack));
     }
-    setSecretIfChanged(p, "moreLooksNote", !(pack >= 1 && lookOptionCount(pack) < 2));
-    setSecretIfChanged(p, "dlog2Note", !(pack == 4 || pack == 5));
-    setSecretIfChanged(p, "splitPosition", getIntParam(p, "splitScreen").value_or(0) == 0);
+    setSecretIfChanged(p, control::moreLooksNote, !(pack >= 1 && lookOptionCount(pack) < 2));
+    setSecretIfChanged(p, control::dlog2Note, !(pack == 4 || pack == 5));
+    setSecretIfChanged(p, control::splitPosition,
+                       getIntParam(p, control::splitScreen).value_or(0) == 0);
 }
 
 void refreshVisibility(OfxImageEffectHandle instance) {
@@ -83,19 +78,27 @@ void resetInstance(OfxImageEffectHandle instance) {
     }
     {
         ParamEditBlock block(*p, "Reset");
-        // The look's numbers are the saved-look fields that name parameters; their defaults
-        // come from the parameter table.
-        for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-            const char* name = savedLookNumberFields()[i].key;
-            setDoubleIfChanged(*p, name, defaultOf(name));
+        // Every control the table marks for Reset, back to its default; the pack last, so
+        // the look menus follow it once the rest is in place.
+        const ParamSpec* footage = nullptr;
+        for (const ParamSpec& row : paramTable()) {
+            if (!row.resets) {
+                continue;
+            }
+            const char* name = row.name.c_str();
+            if (row.kind == ParamKind::number) {
+                setDoubleIfChanged(*p, name, row.defaultValue);
+            } else if (row.kind == ParamKind::colour) {
+                setRgbIfChanged(*p, name, row.defaultColour);
+            } else if (row.name == control::footage) {
+                footage = &row;
+            } else {
+                setIntIfChanged(*p, name, static_cast<int>(row.defaultValue));
+            }
         }
-        const ParamSpec* colour = findParam("borderColour");
-        setRgbIfChanged(*p, "borderColour",
-                        colour ? colour->defaultColour : std::array<double, 3>{0, 0, 0});
-        setIntIfChanged(*p, "beforeAfter", static_cast<int>(defaultOf("beforeAfter")));
-        setIntIfChanged(*p, "splitScreen", static_cast<int>(defaultOf("splitScreen")));
-        setDoubleIfChanged(*p, "splitPosition", defaultOf("splitPosition"));
-        setIntIfChanged(*p, "footage", static_cast<int>(defaultOf("footage")));
+        if (footage) {
+            setIntIfChanged(*p, control::footage, static_cast<int>(footage->defaultValue));
+        }
     }
     applyVisibilityRules(*p);
 }
@@ -131,12 +134,12 @@ void refreshStatusPanel(OfxImageEffectHandle instance) {
     }
     const UpdateNotice notice = updateNoticeState();
     if (!notice.newer) {
-        setSecretIfChanged(*p, "updateNotice", true);
-        setSecretIfChanged(*p, "downloadUpdate", true);
+        setSecretIfChanged(*p, control::updateNotice, true);
+        setSecretIfChanged(*p, control::downloadUpdate, true);
     } else {
-        setStringIfChanged(*p, "updateNotice", notice.message.c_str());
-        setSecretIfChanged(*p, "updateNotice", false);
-        setSecretIfChanged(*p, "downloadUpdate", false);
+        setStringIfChanged(*p, control::updateNotice, notice.message.c_str());
+        setSecretIfChanged(*p, control::updateNotice, false);
+        setSecretIfChanged(*p, control::downloadUpdate, false);
     }
     // A generation that moved meanwhile is left for the next stale check.
     if (statusGeneration() == generation) {
@@ -180,28 +183,28 @@ OfxStatus instanceChanged(OfxImageEffectHandle instance, OfxPropertySetHandle in
     }
 
     const std::string& n = *name;
-    if (n == "reset") {
+    if (n == control::reset) {
         resetInstance(instance);
         refreshSavedLooksMenu(instance);
-    } else if (n == "saveLook") {
+    } else if (n == control::saveLook) {
         saveLookCommand(instance);
-    } else if (n == "applyLook") {
+    } else if (n == control::applyLook) {
         applyLookCommand(instance);
-    } else if (n == "renameLook") {
+    } else if (n == control::renameLook) {
         renameLookCommand(instance);
-    } else if (n == "deleteLook") {
+    } else if (n == control::deleteLook) {
         deleteLookCommand(instance);
-    } else if (n == "downloadUpdate") {
+    } else if (n == control::downloadUpdate) {
         swallowing(downloadUpdate);
-    } else if (n == "help") {
+    } else if (n == control::help) {
         swallowing([] { openPage(moreInfoPageUrl()); });
-    } else if (n == "sendFeedback") {
+    } else if (n == control::sendFeedback) {
         swallowing([] { openPage(supportPageUrl()); });
-    } else if (n == "splitScreen") {
+    } else if (n == control::splitScreen) {
         refreshVisibility(instance);
-    } else if (n == "savedLooks") {
+    } else if (n == control::savedLooks) {
         savedLookChosen(instance);
-    } else if (n == "footage" || isLookChoice(n.c_str())) {
+    } else if (n == control::footage || isLookChoice(n.c_str())) {
         refreshVisibility(instance);
         refreshSavedLooksMenu(instance);
     } else {

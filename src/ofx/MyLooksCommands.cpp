@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "controls/Controls.h"
 #include "looks/Catalogue.h"
 #include "ofx/InstanceChanged.h"
 #include "ofx/PendingSteps.h"
@@ -19,7 +20,7 @@ constexpr const char* kCouldNotSave = "Could not save My Looks.";
 constexpr const char* kMenuShort = " The menu cannot show every saved look.";
 
 void setStatus(const ParamAccess& p, const std::string& text) {
-    setStringIfChanged(p, "myLooksStatus", text.c_str());
+    setStringIfChanged(p, control::myLooksStatus, text.c_str());
 }
 
 // The status of a command that found the file read-only.
@@ -32,27 +33,39 @@ bool validIndex(const MyLooksDocument& doc, int index) {
 }
 
 int menuChoice(const ParamAccess& p) {
-    return getIntParam(p, "savedLooks").value_or(0);
+    return getIntParam(p, control::savedLooks).value_or(0);
 }
 
 // Puts a menu choice past the end of the list back on the last look (0 when empty).
 void clampSelection(const ParamAccess& p, const MyLooksDocument& doc) {
     const int count = static_cast<int>(doc.looks.size());
     if (count == 0) {
-        setIntIfChanged(p, "savedLooks", 0);
+        setIntIfChanged(p, control::savedLooks, 0);
         return;
     }
-    const std::optional<int> value = getIntParam(p, "savedLooks");
+    const std::optional<int> value = getIntParam(p, control::savedLooks);
     if (value && *value >= count) {
-        setIntIfChanged(p, "savedLooks", count - 1);
+        setIntIfChanged(p, control::savedLooks, count - 1);
     }
 }
 
 // Rebuilds the menu and clamps the selection; true when the menu is short of looks.
 bool refreshMenu(const ParamAccess& p, const MyLooksDocument& doc) {
-    const bool isShort = rebuildSavedLooksMenu(p.property, paramProperties(p, "savedLooks"), doc);
+    const bool isShort =
+        rebuildSavedLooksMenu(p.property, paramProperties(p, control::savedLooks), doc);
     clampSelection(p, doc);
     return isShort;
+}
+
+void setSavedNumber(SavedLook& look, const std::string& key, double value) {
+    if (double SavedLook::*field = savedLookField(key)) {
+        look.*field = value;
+    }
+}
+
+double savedNumber(const SavedLook& look, const std::string& key) {
+    double SavedLook::*field = savedLookField(key);
+    return field ? look.*field : 0.0;
 }
 
 }  // namespace
@@ -60,22 +73,25 @@ bool refreshMenu(const ParamAccess& p, const MyLooksDocument& doc) {
 SavedLook captureLook(const ParamAccess& p, const std::string& name) {
     SavedLook look;
     look.name = name;
-    int pack = getIntParam(p, "footage").value_or(0);
+    int pack = getIntParam(p, control::footage).value_or(0);
     if (pack < 0 || pack >= packCount()) {
         pack = 0;
     }
     look.pack = pack;
     look.lut = getIntParam(p, packLutParam(pack).c_str()).value_or(0);
-    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-        const SavedLookNumberField& f = savedLookNumberFields()[i];
-        if (const std::optional<double> v = getDoubleParam(p, f.key)) {
-            look.*f.field = *v;
+    // Every control the table saves, under its keys; an unreadable one keeps its default.
+    for (const ParamSpec& row : paramTable()) {
+        if (row.kind == ParamKind::number && row.savedKeys.size() == 1) {
+            if (const std::optional<double> v = getDoubleParam(p, row.name.c_str())) {
+                setSavedNumber(look, row.savedKeys[0], *v);
+            }
+        } else if (row.kind == ParamKind::colour && row.savedKeys.size() == 3) {
+            if (const auto rgb = getRgbParam(p, row.name.c_str())) {
+                for (std::size_t i = 0; i < 3; ++i) {
+                    setSavedNumber(look, row.savedKeys[i], (*rgb)[i]);
+                }
+            }
         }
-    }
-    if (const auto rgb = getRgbParam(p, "borderColour")) {
-        look.borderRed = (*rgb)[0];
-        look.borderGreen = (*rgb)[1];
-        look.borderBlue = (*rgb)[2];
     }
     return look;
 }
@@ -84,13 +100,18 @@ void applySavedLook(const ParamAccess& p, const SavedLook& look) {
     {
         ParamEditBlock block(p, "Apply Look");
         const int pack = look.pack >= 0 && look.pack < packCount() ? look.pack : 0;
-        setIntIfChanged(p, "footage", pack);
+        setIntIfChanged(p, control::footage, pack);
         setIntIfChanged(p, packLutParam(pack).c_str(), look.lut);
-        for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-            const SavedLookNumberField& f = savedLookNumberFields()[i];
-            setDoubleIfChanged(p, f.key, look.*f.field);
+        for (const ParamSpec& row : paramTable()) {
+            if (row.kind == ParamKind::number && row.savedKeys.size() == 1) {
+                setDoubleIfChanged(p, row.name.c_str(), savedNumber(look, row.savedKeys[0]));
+            } else if (row.kind == ParamKind::colour && row.savedKeys.size() == 3) {
+                setRgbIfChanged(
+                    p, row.name.c_str(),
+                    {savedNumber(look, row.savedKeys[0]), savedNumber(look, row.savedKeys[1]),
+                     savedNumber(look, row.savedKeys[2])});
+            }
         }
-        setRgbIfChanged(p, "borderColour", {look.borderRed, look.borderGreen, look.borderBlue});
     }
     applyVisibilityRules(p);
 }
@@ -170,7 +191,7 @@ void saveLookCommand(OfxImageEffectHandle instance) {
         return;
     }
     // Everything the host is asked for is read before the file is locked.
-    const std::string typed = getStringParam(*p, "lookName").value_or(std::string());
+    const std::string typed = getStringParam(*p, control::lookName).value_or(std::string());
     SavedLook look = captureLook(*p, std::string());
 
     MyLooksDocument doc;
@@ -199,10 +220,10 @@ void saveLookCommand(OfxImageEffectHandle instance) {
         return;
     }
     if (generated) {
-        setStringIfChanged(*p, "lookName", look.name.c_str());
+        setStringIfChanged(*p, control::lookName, look.name.c_str());
     }
     const bool isShort = refreshMenu(*p, doc);
-    setIntIfChanged(*p, "savedLooks", findSavedLook(doc, look.name));
+    setIntIfChanged(*p, control::savedLooks, findSavedLook(doc, look.name));
     std::string status =
         (result == EditResult::Replaced ? "Replaced " : "Saved ") + look.name + ".";
     if (isShort) {
@@ -238,7 +259,7 @@ void renameLookCommand(OfxImageEffectHandle instance) {
     if (!p) {
         return;
     }
-    const std::string raw = getStringParam(*p, "lookName").value_or(std::string());
+    const std::string raw = getStringParam(*p, control::lookName).value_or(std::string());
     const int choice = menuChoice(*p);
 
     MyLooksDocument doc;
@@ -318,10 +339,10 @@ void savedLookChosen(OfxImageEffectHandle instance) {
     if (!p) {
         return;
     }
-    const std::optional<int> choice = getIntParam(*p, "savedLooks");
+    const std::optional<int> choice = getIntParam(*p, control::savedLooks);
     const MyLooksDocument doc = loadMyLooks();
     if (choice && validIndex(doc, *choice)) {
-        setStringIfChanged(*p, "lookName",
+        setStringIfChanged(*p, control::lookName,
                            doc.looks[static_cast<std::size_t>(*choice)].name.c_str());
     }
 }

@@ -45,6 +45,10 @@ OfxParamHandle readable(const ParamAccess& p, const char* name) {
     return p.param->paramGetValue ? paramHandle(p, name) : nullptr;
 }
 
+OfxParamHandle readableAtTime(const ParamAccess& p, const char* name) {
+    return p.param->paramGetValueAtTime ? paramHandle(p, name) : nullptr;
+}
+
 OfxParamHandle writable(const ParamAccess& p, const char* name) {
     return p.param->paramSetValue ? paramHandle(p, name) : nullptr;
 }
@@ -85,6 +89,34 @@ std::optional<std::string> getStringParam(const ParamAccess& p, const char* name
         return std::nullopt;
     }
     return std::string(v ? v : "");
+}
+
+std::optional<int> getIntParamAt(const ParamAccess& p, const char* name, double time) {
+    const OfxParamHandle h = readableAtTime(p, name);
+    int v = 0;
+    if (!h || p.param->paramGetValueAtTime(h, time, &v) != kOfxStatOK) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::optional<double> getDoubleParamAt(const ParamAccess& p, const char* name, double time) {
+    const OfxParamHandle h = readableAtTime(p, name);
+    double v = 0;
+    if (!h || p.param->paramGetValueAtTime(h, time, &v) != kOfxStatOK) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::optional<std::array<double, 3>> getRgbParamAt(const ParamAccess& p, const char* name,
+                                                   double time) {
+    const OfxParamHandle h = readableAtTime(p, name);
+    std::array<double, 3> v{};
+    if (!h || p.param->paramGetValueAtTime(h, time, &v[0], &v[1], &v[2]) != kOfxStatOK) {
+        return std::nullopt;
+    }
+    return v;
 }
 
 void setIntIfChanged(const ParamAccess& p, const char* name, int value) {

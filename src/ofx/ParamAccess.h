@@ -53,6 +53,12 @@ std::optional<double> getDoubleParam(const ParamAccess& p, const char* name);
 std::optional<std::array<double, 3>> getRgbParam(const ParamAccess& p, const char* name);
 std::optional<std::string> getStringParam(const ParamAccess& p, const char* name);
 
+// The value at a time (paramGetValueAtTime), as the render and regions of interest read it.
+std::optional<int> getIntParamAt(const ParamAccess& p, const char* name, double time);
+std::optional<double> getDoubleParamAt(const ParamAccess& p, const char* name, double time);
+std::optional<std::array<double, 3>> getRgbParamAt(const ParamAccess& p, const char* name,
+                                                   double time);
+
 void setIntIfChanged(const ParamAccess& p, const char* name, int value);
 void setDoubleIfChanged(const ParamAccess& p, const char* name, double value);
 void setRgbIfChanged(const ParamAccess& p, const char* name, const std::array<double, 3>& value);

@@ -1,20 +1,31 @@
 // The render action and the regions-of-interest action: host images and controls in,
 // exactly one back end called. No pixel maths here.
+//
+// A render runs in three stages: gather (render mode, time, window, clips, images, frame
+// rectangle, render scale), read (every control through the control table into a fresh
+// GradeSettings, and the look from the LUT store), and dispatch (exactly one back end:
+// CUDA, OpenCL or the CPU driver).
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "controls/Controls.h"
 #include "grade/Grade.h"
 #include "grade/GradeContext.h"
 #include "looks/Catalogue.h"
 #include "looks/LutStore.h"
+#include "ofx/ParamAccess.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
 #include "ofx/Properties.h"
+#include "platform/Platform.h"
+#include "support/Support.h"
 
 namespace vd {
 namespace {
@@ -22,8 +33,7 @@ namespace {
 // An image fetched from a clip, released when the holder goes out of scope.
 class HeldImage {
   public:
-    HeldImage(const OfxImageEffectSuiteV1* suite, OfxPropertySetHandle image)
-        : suite_(suite), image_(image) {}
+    HeldImage() = default;
     ~HeldImage() {
         if (image_ && suite_->clipReleaseImage) {
             suite_->clipReleaseImage(image_);
@@ -31,11 +41,16 @@ class HeldImage {
     }
     HeldImage(const HeldImage&) = delete;
     HeldImage& operator=(const HeldImage&) = delete;
+    // Takes an image to release later; only called on an empty holder.
+    void hold(const OfxImageEffectSuiteV1* suite, OfxPropertySetHandle image) {
+        suite_ = suite;
+        image_ = image;
+    }
     OfxPropertySetHandle get() const { return image_; }
 
   private:
-    const OfxImageEffectSuiteV1* suite_;
-    OfxPropertySetHandle image_;
+    const OfxImageEffectSuiteV1* suite_ = nullptr;
+    OfxPropertySetHandle image_ = nullptr;
 };
 
 OfxPropertySetHandle fetchImage(const OfxImageEffectSuiteV1* effect, OfxImageClipHandle clip,
@@ -106,51 +121,6 @@ bool describeImage(const OfxPropertySuiteV1* p, OfxPropertySetHandle image, Imag
     return true;
 }
 
-// Reads parameters of one instance at one time through the parameter suite.
-struct ParamReader {
-    const OfxParameterSuiteV1* suite;
-    OfxParamSetHandle set;
-    double time;
-
-    OfxParamHandle handle(const char* name) const {
-        OfxParamHandle h = nullptr;
-        if (!suite->paramGetHandle || suite->paramGetHandle(set, name, &h, nullptr) != kOfxStatOK) {
-            return nullptr;
-        }
-        return h;
-    }
-    bool number(const char* name, double& out) const {
-        const OfxParamHandle h = handle(name);
-        double v = 0.0;
-        if (!h || !suite->paramGetValueAtTime ||
-            suite->paramGetValueAtTime(h, time, &v) != kOfxStatOK) {
-            return false;
-        }
-        out = v;
-        return true;
-    }
-    bool integer(const char* name, int& out) const {
-        const OfxParamHandle h = handle(name);
-        int v = 0;
-        if (!h || !suite->paramGetValueAtTime ||
-            suite->paramGetValueAtTime(h, time, &v) != kOfxStatOK) {
-            return false;
-        }
-        out = v;
-        return true;
-    }
-    bool colour(const char* name, std::array<double, 3>& out) const {
-        const OfxParamHandle h = handle(name);
-        std::array<double, 3> v{};
-        if (!h || !suite->paramGetValueAtTime ||
-            suite->paramGetValueAtTime(h, time, &v[0], &v[1], &v[2]) != kOfxStatOK) {
-            return false;
-        }
-        out = v;
-        return true;
-    }
-};
-
 // Rounds halves away from zero into int range; a non-finite value becomes 0.
 std::int32_t roundToInt(double v) {
     if (!std::isfinite(v)) {
@@ -192,168 +162,180 @@ bool flagOn(const OfxPropertySuiteV1* p, OfxPropertySetHandle inArgs, const char
     return getInt(p, inArgs, name).value_or(0) != 0;
 }
 
-}  // namespace
+// ---- Gather -------------------------------------------------------------------------
 
-OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs) {
-    const HostSuites s = hostSuites();
-    if (!s.property || !s.effect || !s.parameter) {
-        return kOfxStatErrMissingHostFeature;
-    }
-    const OfxPropertySuiteV1* p = s.property;
+// Everything the render takes from the host before it reads a control. Images are
+// released when it goes out of scope, the source before the output.
+struct Gathered {
+    bool cuda = false;
+    bool openCL = false;
+    double time = 0.0;
+    PixelRect window{};
+    PixelRect frame{};
+    double scale = 1.0;
+    HeldImage output;
+    HeldImage source;
+    ImageView dst;
+    ImageView src;
+    bool premultiplied = false;
 
-    // 1. Render mode: OpenGL and Metal are not supported.
+    const ImageView* srcView() const { return source.get() ? &src : nullptr; }
+};
+
+// The render mode: OpenGL and Metal are not supported, and the grade looks at neighbouring
+// pixels, so it cannot run without them.
+OfxStatus readRenderMode(const OfxPropertySuiteV1* p, OfxPropertySetHandle inArgs, Gathered& g) {
     if (flagOn(p, inArgs, kOfxImageEffectPropOpenGLEnabled) ||
         flagOn(p, inArgs, kOfxImageEffectPropMetalEnabled)) {
         return kOfxStatGPURenderFailed;
     }
-    const bool cuda = flagOn(p, inArgs, kOfxImageEffectPropCudaEnabled);
-    const bool openCL = flagOn(p, inArgs, kOfxImageEffectPropOpenCLEnabled);
-    // 2. The grade looks at neighbouring pixels, so it cannot run without them.
+    g.cuda = flagOn(p, inArgs, kOfxImageEffectPropCudaEnabled);
+    g.openCL = flagOn(p, inArgs, kOfxImageEffectPropOpenCLEnabled);
     if (getString(p, inArgs, kOfxImageEffectPropNoSpatialAwareness) == "true") {
         return kOfxStatErrUnsupported;
     }
-    // 3. Time, render window and clips.
-    const std::optional<double> time = getDouble(p, inArgs, kOfxPropTime);
-    const std::optional<std::array<int, 4>> window =
-        getInts4(p, inArgs, kOfxImageEffectPropRenderWindow);
-    if (!time || !window || !s.effect->clipGetHandle) {
-        return kOfxStatFailed;
-    }
+    return kOfxStatOK;
+}
+
+// Output and source images at the render time and their descriptions. No source image is
+// not an error: the render then has no source.
+OfxStatus gatherImages(const HostSuites& s, OfxImageEffectHandle instance, Gathered& g) {
     OfxImageClipHandle outputClip = nullptr;
     OfxImageClipHandle sourceClip = nullptr;
-    if (s.effect->clipGetHandle(instance, kOfxImageEffectOutputClipName, &outputClip, nullptr) !=
+    if (!s.effect->clipGetHandle ||
+        s.effect->clipGetHandle(instance, kOfxImageEffectOutputClipName, &outputClip, nullptr) !=
             kOfxStatOK ||
         s.effect->clipGetHandle(instance, kOfxImageEffectSimpleSourceClipName, &sourceClip,
                                 nullptr) != kOfxStatOK) {
         return kOfxStatFailed;
     }
-    // 4. Images; the source is released before the output (reverse declaration order).
-    const HeldImage output(s.effect, fetchImage(s.effect, outputClip, *time));
-    if (!output.get()) {
+    g.output.hold(s.effect, fetchImage(s.effect, outputClip, g.time));
+    if (!g.output.get()) {
         return kOfxStatFailed;
     }
-    const HeldImage source(s.effect, fetchImage(s.effect, sourceClip, *time));
-    // 5. Image descriptions.
-    ImageView dst;
-    ImageView src;
-    bool premultiplied = false;
-    if (!describeImage(p, output.get(), dst, nullptr)) {
+    g.source.hold(s.effect, fetchImage(s.effect, sourceClip, g.time));
+    if (!describeImage(s.property, g.output.get(), g.dst, nullptr)) {
         return kOfxStatErrUnsupported;
     }
-    if (source.get() && !describeImage(p, source.get(), src, &premultiplied)) {
+    if (g.source.get() && !describeImage(s.property, g.source.get(), g.src, &g.premultiplied)) {
         return kOfxStatErrUnsupported;
     }
-    const ImageView* srcView = source.get() ? &src : nullptr;
-    // 6. Frame rectangle: the output's region of definition when the host gives it.
-    PixelRect frame = imageBounds(dst);
-    if (const auto rod = getInts4(p, output.get(), kOfxImagePropRegionOfDefinition)) {
-        frame = {(*rod)[0], (*rod)[1], (*rod)[2], (*rod)[3]};
+    return kOfxStatOK;
+}
+
+OfxStatus gather(const HostSuites& s, OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
+                 Gathered& g) {
+    const OfxPropertySuiteV1* p = s.property;
+    if (const OfxStatus st = readRenderMode(p, inArgs, g); st != kOfxStatOK) {
+        return st;
     }
-    // 7. Controls at the render time; every one of them must be readable.
-    OfxParamSetHandle set = nullptr;
-    if (!s.effect->getParamSet || s.effect->getParamSet(instance, &set) != kOfxStatOK || !set) {
+    const std::optional<double> time = getDouble(p, inArgs, kOfxPropTime);
+    const std::optional<std::array<int, 4>> window =
+        getInts4(p, inArgs, kOfxImageEffectPropRenderWindow);
+    if (!time || !window) {
         return kOfxStatFailed;
     }
-    const ParamReader read{s.parameter, set, *time};
-    int footage = 0;
-    if (!read.integer("footage", footage)) {
-        return kOfxStatFailed;
+    g.time = *time;
+    g.window = {(*window)[0], (*window)[1], (*window)[2], (*window)[3]};
+    if (const OfxStatus st = gatherImages(s, instance, g); st != kOfxStatOK) {
+        return st;
     }
-    double exposure = 0, intensity = 0, highlights = 0, shadows = 0, contrast = 0;
-    double saturation = 0, temperature = 0, tint = 0, grainAmount = 0, grainSize = 0;
-    double halationAmount = 0, halationRadius = 0, bloomAmount = 0, bloomRadius = 0;
-    double bloomThreshold = 0, vignetteAmount = 0, vignetteSize = 0, vignetteFeather = 0;
-    double borderTop = 0, borderSide = 0;
-    const std::array<std::pair<const char*, double*>, 20> controls{{
-        {"exposure", &exposure},
-        {"intensity", &intensity},
-        {"highlights", &highlights},
-        {"shadows", &shadows},
-        {"contrast", &contrast},
-        {"saturation", &saturation},
-        {"temperature", &temperature},
-        {"tint", &tint},
-        {"grainAmount", &grainAmount},
-        {"grainSize", &grainSize},
-        {"halationAmount", &halationAmount},
-        {"halationRadius", &halationRadius},
-        {"bloomAmount", &bloomAmount},
-        {"bloomRadius", &bloomRadius},
-        {"bloomThreshold", &bloomThreshold},
-        {"vignetteAmount", &vignetteAmount},
-        {"vignetteSize", &vignetteSize},
-        {"vignetteFeather", &vignetteFeather},
-        {"borderTop", &borderTop},
-        {"borderSide", &borderSide},
-    }};
-    for (const auto& [name, out] : controls) {
-        if (!read.number(name, *out)) {
-            return kOfxStatFailed;
-        }
+    // The frame rectangle: the output's region of definition when the host gives it.
+    g.frame = imageBounds(g.dst);
+    if (const auto rod = getInts4(p, g.output.get(), kOfxImagePropRegionOfDefinition)) {
+        g.frame = {(*rod)[0], (*rod)[1], (*rod)[2], (*rod)[3]};
     }
-    std::array<double, 3> border{};
-    if (!read.colour("borderColour", border)) {
-        return kOfxStatFailed;
-    }
-    // 8. Pack and look option.
-    const int pack = footage >= 0 && footage < packCount() ? footage : 0;
-    int option = 0;
-    if (!read.integer(packLutParam(pack).c_str(), option)) {
-        option = 0;
-    }
-    // 9. The look: a private copy of its samples for this render. A look that cannot be
-    // loaded leaves the picture without it.
+    g.scale = verticalRenderScale(p, inArgs);
+    return kOfxStatOK;
+}
+
+// ---- Read -----------------------------------------------------------------------------
+
+// A look's samples, owned by the render for its length, and what became of the look.
+struct LookForRender {
     std::vector<float> samples;
     std::uint32_t edge = 0;
-    if (pack != 0 && !getLookLut(pack, option, samples, edge)) {
-        samples.clear();
-        edge = 0;
+    std::string status;  // the value of kLookStatusProperty
+};
+
+// Why look (pack, option) did not load, in words for the debug log and the status.
+std::string lookFailureReason(int pack, int option) {
+    const std::optional<int> index = findLook(pack, option);
+    const std::string file = index ? lookFileName(*index) : std::string("(unknown look)");
+    const std::string dir = resolveLooksDir();
+    if (dir.empty()) {
+        return file + ": no looks directory found beside the plug-in or in VD_LOOKS_DIR";
     }
-    // 10. Render scale.
-    const double scale = verticalRenderScale(p, inArgs);
-    // 11. The settings record.
-    GradeSettings g;
-    const int encoding = packEncoding(pack);
-    g.exposure = static_cast<float>(exposure);
-    g.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
-    g.highlights = static_cast<float>(highlights / 100.0);
-    g.shadows = static_cast<float>(shadows / 100.0);
-    g.premultiplied = srcView ? premultiplied : false;
-    g.lutData = samples.empty() ? nullptr : samples.data();
-    g.lutEdge = samples.empty() ? 0 : static_cast<std::int32_t>(edge);
-    g.intensity = static_cast<float>(intensity / 100.0);
-    g.contrast = static_cast<float>(contrast / 100.0);
-    g.saturation = static_cast<float>(saturation / 100.0);
-    g.temperature = static_cast<float>(temperature / 100.0);
-    g.tint = static_cast<float>(tint / 100.0);
-    g.grainAmount = static_cast<float>(grainAmount / 100.0);
-    g.grainSize = static_cast<float>(grainSize);
-    g.halationAmount = static_cast<float>(halationAmount / 100.0);
-    g.halationRadius = static_cast<float>(halationRadius);
-    g.bloomAmount = static_cast<float>(bloomAmount / 100.0);
-    g.bloomRadius = static_cast<float>(bloomRadius);
-    g.bloomThreshold = static_cast<float>(bloomThreshold / 100.0);
-    g.vignetteAmount = static_cast<float>(vignetteAmount / 100.0);
-    g.vignetteSize = static_cast<float>(vignetteSize);
-    g.vignetteFeather = static_cast<float>(vignetteFeather);
-    g.borderTop = static_cast<float>(borderTop / 100.0);
-    g.borderSide = static_cast<float>(borderSide / 100.0);
-    for (std::size_t i = 0; i < 3; ++i) {
-        g.borderColour[i] = static_cast<float>(border[i]);
+    const std::string path = platform::joinPath(dir, file);
+    if (!platform::fileStatus(path).exists) {
+        return file + ": missing from " + dir;
     }
-    int beforeAfter = 0;
-    int splitScreen = 0;
-    double splitPosition = 50.0;
-    read.integer("beforeAfter", beforeAfter);
-    read.integer("splitScreen", splitScreen);
-    read.number("splitPosition", splitPosition);
-    g.beforeAfter = beforeAfter != 0;
-    g.splitScreen = splitScreen != 0;
-    g.splitPosition = static_cast<float>(splitPosition / 100.0);
-    g.frame = roundToInt(*time);
-    g.renderScale = static_cast<float>(scale);
-    g.frameHeight = roundToInt((static_cast<double>(frame.y2) - frame.y1) / scale);
-    // 12. Threads: the host's pool when it has one.
+    return file + ": " + path + " is unreadable or damaged";
+}
+
+// Logs a failure once per look and reason for the life of the process.
+void logLookFailure(const std::string& reason) {
+    // Never freed, like every other process-wide object: a render may still run while the
+    // process runs its exit-time destructors.
+    static auto* const mutex = new std::mutex();
+    static auto* const logged = new std::set<std::string>();
+    {
+        const std::lock_guard<std::mutex> lock(*mutex);
+        if (logged->size() >= 256 || !logged->insert(reason).second) {
+            return;
+        }
+    }
+    debugLog("look not applied: " + reason);
+}
+
+// The look of the pack's menu: a private copy of its samples. A look that cannot be
+// loaded leaves the picture without it and leaves its reason in the status.
+void readLook(const ParamAccess& params, double time, int pack, LookForRender& look) {
+    const int option = getIntParamAt(params, packLutParam(pack).c_str(), time).value_or(0);
+    if (pack == 0) {
+        look.status = "none";
+        return;
+    }
+    if (!getLookLut(pack, option, look.samples, look.edge)) {
+        look.samples.clear();
+        look.edge = 0;
+        const std::string reason = lookFailureReason(pack, option);
+        logLookFailure(reason);
+        look.status = "failed: " + reason;
+        return;
+    }
+    look.status = look.samples.empty() ? "none" : "applied";
+}
+
+// Reads one control of the table into the record. False when a required control cannot
+// be read; an optional one then keeps the record's fresh value.
+bool readControl(const ParamAccess& params, double time, const ParamSpec& row, GradeSettings& g) {
+    const char* name = row.name.c_str();
+    bool ok = true;
+    if (row.engineNumber) {
+        const std::optional<double> v = getDoubleParamAt(params, name, time);
+        ok = v.has_value();
+        if (ok) {
+            g.*row.engineNumber = static_cast<float>(*v / row.hostPerEngine);
+        }
+    } else if (row.engineSwitch) {
+        const std::optional<int> v = getIntParamAt(params, name, time);
+        ok = v.has_value();
+        if (ok) {
+            g.*row.engineSwitch = *v != 0;
+        }
+    } else if (row.engineColour) {
+        const std::optional<std::array<double, 3>> v = getRgbParamAt(params, name, time);
+        ok = v.has_value();
+        for (std::size_t i = 0; ok && i < 3; ++i) {
+            g.borderColour[i] = static_cast<float>((*v)[i] / row.hostPerEngine);
+        }
+    }
+    return ok || row.renderRead != RenderRead::required;
+}
+
+// Threads: the host's pool when it has one.
+void useHostThreads(const HostSuites& s, GradeSettings& g) {
     unsigned int cpus = 0;
     if (s.multiThread && s.multiThread->multiThreadNumCPUs &&
         s.multiThread->multiThreadNumCPUs(&cpus) == kOfxStatOK && cpus != 0) {
@@ -362,19 +344,72 @@ OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArg
         g.multiThread = &hostMultiThread;
         g.multiThreadContext = const_cast<OfxMultiThreadSuiteV1*>(s.multiThread);
     }
-    // 13. Exactly one back end. A failed GPU render is reported as such so that the host
-    // may render again on the CPU; the plug-in does not fall back by itself.
-    const PixelRect renderWindow{(*window)[0], (*window)[1], (*window)[2], (*window)[3]};
-    const bool allFloat = dst.depth == kDepthFloat && (!srcView || src.depth == kDepthFloat);
-    if (cuda) {
+}
+
+// Fills a fresh record from the controls at the render time, the look and the gathered
+// frame. Every required control must be readable.
+OfxStatus readSettings(const HostSuites& s, OfxImageEffectHandle instance, const Gathered& f,
+                       GradeSettings& g, LookForRender& look) {
+    const std::optional<ParamAccess> params = paramAccess(instance);
+    if (!params) {
+        return kOfxStatFailed;
+    }
+    const std::optional<int> footage = getIntParamAt(*params, control::footage, f.time);
+    if (!footage) {
+        return kOfxStatFailed;
+    }
+    for (const ParamSpec& row : paramTable()) {
+        if (row.renderRead == RenderRead::required && !readControl(*params, f.time, row, g)) {
+            return kOfxStatFailed;
+        }
+    }
+    const int pack = *footage >= 0 && *footage < packCount() ? *footage : 0;
+    readLook(*params, f.time, pack, look);
+    for (const ParamSpec& row : paramTable()) {
+        if (row.renderRead == RenderRead::optional) {
+            readControl(*params, f.time, row, g);
+        }
+    }
+    const int encoding = packEncoding(pack);
+    g.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
+    g.premultiplied = f.srcView() ? f.premultiplied : false;
+    g.lutData = look.samples.empty() ? nullptr : look.samples.data();
+    g.lutEdge = look.samples.empty() ? 0 : static_cast<std::int32_t>(look.edge);
+    g.frame = roundToInt(f.time);
+    g.renderScale = static_cast<float>(f.scale);
+    g.frameHeight = roundToInt((static_cast<double>(f.frame.y2) - f.frame.y1) / f.scale);
+    useHostThreads(s, g);
+    return kOfxStatOK;
+}
+
+// Leaves whether this render applied its look on the instance, for the command line and
+// tests. A host that refuses an unknown property loses nothing else.
+void reportLookStatus(const HostSuites& s, OfxImageEffectHandle instance,
+                      const std::string& status) {
+    OfxPropertySetHandle props = nullptr;
+    if (s.effect->getPropertySet && s.effect->getPropertySet(instance, &props) == kOfxStatOK &&
+        props) {
+        setString(s.property, props, kLookStatusProperty, status.c_str());
+    }
+}
+
+// ---- Dispatch -------------------------------------------------------------------------
+
+// Exactly one back end. A failed GPU render is reported as such so that the host may
+// render again on the CPU; the plug-in does not fall back by itself.
+OfxStatus dispatch(const OfxPropertySuiteV1* p, OfxPropertySetHandle inArgs, const Gathered& f,
+                   const GradeSettings& g) {
+    const ImageView* src = f.srcView();
+    const bool allFloat = f.dst.depth == kDepthFloat && (!src || src->depth == kDepthFloat);
+    if (f.cuda) {
         if (!allFloat) {
             return kOfxStatGPURenderFailed;
         }
         void* stream = getPointer(p, inArgs, kOfxImageEffectPropCudaStream).value_or(nullptr);
-        return renderCuda(srcView, dst, renderWindow, frame, g, stream) ? kOfxStatOK
-                                                                        : kOfxStatGPURenderFailed;
+        return renderCuda(src, f.dst, f.window, f.frame, g, stream) ? kOfxStatOK
+                                                                    : kOfxStatGPURenderFailed;
     }
-    if (openCL) {
+    if (f.openCL) {
         if (!allFloat) {
             return kOfxStatGPURenderFailed;
         }
@@ -383,10 +418,30 @@ OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArg
         if (!queue) {
             return kOfxStatGPURenderFailed;
         }
-        return renderOpenCL(srcView, dst, renderWindow, frame, g, queue) ? kOfxStatOK
-                                                                         : kOfxStatGPURenderFailed;
+        return renderOpenCL(src, f.dst, f.window, f.frame, g, queue) ? kOfxStatOK
+                                                                     : kOfxStatGPURenderFailed;
     }
-    return renderCpu(srcView, dst, renderWindow, frame, g) ? kOfxStatOK : kOfxStatFailed;
+    return renderCpu(src, f.dst, f.window, f.frame, g) ? kOfxStatOK : kOfxStatFailed;
+}
+
+}  // namespace
+
+OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs) {
+    const HostSuites s = hostSuites();
+    if (!s.property || !s.effect || !s.parameter) {
+        return kOfxStatErrMissingHostFeature;
+    }
+    Gathered frame;
+    if (const OfxStatus st = gather(s, instance, inArgs, frame); st != kOfxStatOK) {
+        return st;
+    }
+    GradeSettings settings;
+    LookForRender look;
+    if (const OfxStatus st = readSettings(s, instance, frame, settings, look); st != kOfxStatOK) {
+        return st;
+    }
+    reportLookStatus(s, instance, look.status);
+    return dispatch(s.property, inArgs, frame, settings);
 }
 
 OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
@@ -397,18 +452,17 @@ OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle 
     }
     const OfxPropertySuiteV1* p = s.property;
     const double time = getDouble(p, inArgs, kOfxPropTime).value_or(0.0);
-    double halationAmount = 0.0;
-    double halationRadius = 1.0;
-    double bloomAmount = 0.0;
-    double bloomRadius = 1.0;
-    OfxParamSetHandle set = nullptr;
-    if (s.effect->getParamSet && s.effect->getParamSet(instance, &set) == kOfxStatOK && set) {
-        const ParamReader read{s.parameter, set, time};
-        read.number("halationAmount", halationAmount);
-        read.number("halationRadius", halationRadius);
-        read.number("bloomAmount", bloomAmount);
-        read.number("bloomRadius", bloomRadius);
-    }
+    const std::optional<ParamAccess> params = paramAccess(instance);
+    // A failed read keeps the control's default.
+    const auto read = [&](const char* name) {
+        const std::optional<double> v =
+            params ? getDoubleParamAt(*params, name, time) : std::nullopt;
+        return v.value_or(defaultOf(name));
+    };
+    const double halationAmount = read(control::halationAmount);
+    const double halationRadius = read(control::halationRadius);
+    const double bloomAmount = read(control::bloomAmount);
+    const double bloomRadius = read(control::bloomRadius);
     if (!(halationAmount > 0.0) && !(bloomAmount > 0.0)) {
         return kOfxStatReplyDefault;
     }

@@ -101,4 +101,8 @@ std::string libraryError();
 // True when the opener was started.
 bool openUrl(const std::string& url);
 
+// strtod with '.' as the decimal point and no digit grouping, whatever locale the process
+// (or its host application) has set.
+double classicStrtod(const char* text, char** end);
+
 }  // namespace vd::platform

@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -332,6 +333,13 @@ bool openUrl(const std::string& url) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The locale object is made once and kept for the life of the process.
+double classicStrtod(const char* text, char** end) {
+    static const locale_t classic = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    return classic != static_cast<locale_t>(0) ? ::strtod_l(text, end, classic)
+                                               : std::strtod(text, end);
 }
 
 }  // namespace vd::platform

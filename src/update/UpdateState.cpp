@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "mylooks/Json.h"
+#include "json/Json.h"
 #include "platform/Platform.h"
 #include "support/Support.h"
 

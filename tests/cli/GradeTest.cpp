@@ -180,8 +180,8 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         {"grade '" VD_BUNDLE_DIR "' --input missing.png", 1, "cannot read the input picture"},
         {"grade '" VD_BUNDLE_DIR "' --every-pack --output x.png", 2, "takes no --pack"},
         {"grade", 2, "no bundle given"},
-        {"grade '" VD_BUNDLE_DIR "'", 1, "is damaged", damaged},
-        {"grade '" VD_BUNDLE_DIR "' --look 2", 1, "cannot be read", partial},
+        {"grade '" VD_BUNDLE_DIR "'", 1, "is unreadable or damaged", damaged},
+        {"grade '" VD_BUNDLE_DIR "' --look 2", 1, "missing from", partial},
     };
     for (const Case& c : cases) {
         const Outcome run = huebench(c.args, c.env);
@@ -191,6 +191,12 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndWriteNothing) {
         EXPECT_EQ(run.out, "") << c.args;
         EXPECT_FALSE(fs::exists(dir_ / "out")) << c.args;
     }
+    // Each look the plug-in could not load left its reason in the debug log.
+    const std::string log = slurp(dir_ / "debug.log");
+    EXPECT_NE(log.find("look not applied: iphone-apple-log-01.vdlk: "), std::string::npos) << log;
+    EXPECT_NE(log.find("look not applied: iphone-apple-log-02.vdlk: missing from"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "HostFixture.h"
+#include "controls/Controls.h"
 #include "mylooks/Store.h"
 
 namespace vd::test {
@@ -32,14 +33,26 @@ class MyLooks : public HostFixture {
     }
 };
 
+// The number controls that a look keeps, by name (each saved under its own name).
+std::vector<std::string> savedNumberControls() {
+    std::vector<std::string> names;
+    for (const ParamSpec& row : paramTable()) {
+        if (row.kind == ParamKind::number && !row.savedKeys.empty()) {
+            names.push_back(row.name);
+        }
+    }
+    return names;
+}
+
 // Every field of a look set to a value no default has.
 SavedLook distinctLook(const std::string& name) {
     SavedLook look;
     look.name = name;
     look.pack = 3;
     look.lut = 7;
-    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-        look.*savedLookNumberFields()[i].field = 0.25 + static_cast<double>(i);
+    const std::vector<std::string> controls = savedNumberControls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        look.*savedLookField(controls[i]) = 0.25 + static_cast<double>(i);
     }
     look.borderRed = 0.125;
     look.borderGreen = 0.5;
@@ -91,8 +104,8 @@ TEST_F(MyLooks, CaptureAndApplyCarryEveryField) {
     fx.setValue("footage", wanted.pack);
     fx.setValue(packLutParam(wanted.pack), wanted.lut);
     fx.setValue(packLutParam(4), 2);  // another pack's look is not part of it
-    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-        fx.setValue(savedLookNumberFields()[i].key, wanted.*savedLookNumberFields()[i].field);
+    for (const std::string& control : savedNumberControls()) {
+        fx.setValue(control, wanted.*savedLookField(control));
     }
     fx.setValue("borderColour", Rgb{wanted.borderRed, wanted.borderGreen, wanted.borderBlue});
     fx.setValue("splitScreen", 1);
@@ -110,10 +123,8 @@ TEST_F(MyLooks, CaptureAndApplyCarryEveryField) {
     EXPECT_EQ(status(), "Applied Everything.");
     EXPECT_EQ(other.intValue("footage"), wanted.pack);
     EXPECT_EQ(other.intValue(packLutParam(wanted.pack)), wanted.lut);
-    for (std::size_t i = 0; i < kSavedLookParamFieldCount; ++i) {
-        EXPECT_EQ(other.doubleValue(savedLookNumberFields()[i].key),
-                  wanted.*savedLookNumberFields()[i].field)
-            << savedLookNumberFields()[i].key;
+    for (const std::string& control : savedNumberControls()) {
+        EXPECT_EQ(other.doubleValue(control), wanted.*savedLookField(control)) << control;
     }
     EXPECT_EQ(other.rgbValue("borderColour"),
               (Rgb{wanted.borderRed, wanted.borderGreen, wanted.borderBlue}));

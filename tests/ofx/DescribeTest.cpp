@@ -11,16 +11,9 @@
 
 namespace {
 
-using vd::test::hostProfile;
 using vd::test::kBundle;
-using vd::test::writtenByPlugin;
 using vd::testhost::HostProfile;
-using vd::testhost::PropertySet;
-using vd::testhost::PropType;
 using vd::testhost::TestHost;
-
-const std::vector<std::string> kContexts{kOfxImageEffectContextFilter,
-                                         kOfxImageEffectContextGeneral};
 
 TEST(PluginRecord, BundleHoldsOnePluginWithTheFixedIdentityAndVersion) {
     TestHost host(kBundle);
@@ -30,12 +23,8 @@ TEST(PluginRecord, BundleHoldsOnePluginWithTheFixedIdentityAndVersion) {
     ASSERT_NE(host.pluginAt(0), nullptr);
     EXPECT_TRUE(host.exportsSetHost());
 
+    // Identifier, API and record version: the golden text.
     const OfxPlugin& p = host.plugin();
-    EXPECT_STREQ(p.pluginApi, "OfxImageEffectPluginAPI");
-    EXPECT_EQ(p.apiVersion, 1);
-    EXPECT_STREQ(p.pluginIdentifier, "com.vandrel.Looks");
-    EXPECT_EQ(p.pluginVersionMajor, 0U);
-    EXPECT_EQ(p.pluginVersionMinor, 5U);
     EXPECT_NE(p.setHost, nullptr);
     EXPECT_NE(p.mainEntry, nullptr);
 }
@@ -70,105 +59,9 @@ TEST(Load, DescribeBeforeALoadFetchesTheSuitesItself) {
     EXPECT_EQ(host.descriptor().props.string(kOfxPropLabel), "Vandrel Huebench");
 }
 
-// ---- Describe -------------------------------------------------------------------------
-
-struct DescribeRow {
-    const char* name;
-    PropType type;
-    std::vector<std::string> strings;
-    std::vector<int> integers;
-};
-
-const std::vector<DescribeRow>& describeTable() {
-    static const std::vector<DescribeRow> rows = {
-        {kOfxImageEffectPropSupportedContexts,
-         PropType::string,
-         {"OfxImageEffectContextFilter", "OfxImageEffectContextGeneral"},
-         {}},
-        {kOfxImageEffectPropSupportedPixelDepths,
-         PropType::string,
-         {"OfxBitDepthByte", "OfxBitDepthShort", "OfxBitDepthFloat"},
-         {}},
-        {kOfxPropLabel, PropType::string, {"Vandrel Huebench"}, {}},
-        {kOfxPropIcon, PropType::string, {"", "com.vandrel.Looks.png"}, {}},
-        {kOfxImageEffectPluginPropGrouping, PropType::string, {"Vandrel"}, {}},
-        {kOfxPropPluginDescription,
-         PropType::string,
-         {"Vandrel Huebench. Pick a pack, then a look. Exposure and white balance run before "
-          "the look. Tone, grain, halation, bloom, and vignette run after it. Borders sit on "
-          "top of that grade."},
-         {}},
-        {kOfxPropVersionLabel, PropType::string, {"0.9.9"}, {}},
-        {kOfxPropVersion, PropType::integer, {}, {0, 9, 9}},
-        {kOfxImageEffectPluginRenderThreadSafety,
-         PropType::string,
-         {"OfxImageEffectRenderFullySafe"},
-         {}},
-        {kOfxImageEffectPropSupportsTiles, PropType::integer, {}, {1}},
-        {kOfxImageEffectPropSupportsMultiResolution, PropType::integer, {}, {0}},
-        {kOfxImageEffectPropTemporalClipAccess, PropType::integer, {}, {0}},
-        {kOfxImageEffectPluginPropFieldRenderTwiceAlways, PropType::integer, {}, {0}},
-        {kOfxImageEffectInstancePropSequentialRender, PropType::integer, {}, {0}},
-        {kOfxImageEffectPropMultipleClipDepths, PropType::integer, {}, {0}},
-        {kOfxImageEffectPropNoSpatialAwareness, PropType::string, {"false"}, {}},
-        {kOfxImageEffectPropCPURenderSupported, PropType::string, {"true"}, {}},
-        {kOfxImageEffectPropMetalRenderSupported, PropType::string, {"false"}, {}},
-        {kOfxImageEffectPropCudaRenderSupported, PropType::string, {"true"}, {}},
-        {kOfxImageEffectPropCudaStreamSupported, PropType::string, {"true"}, {}},
-        {kOfxImageEffectPropOpenCLRenderSupported, PropType::string, {"true"}, {}},
-        {kOfxImageEffectPropOpenCLSupported, PropType::string, {"false"}, {}},
-        {kOfxImageEffectPropOpenGLRenderSupported, PropType::string, {"false"}, {}},
-    };
-    return rows;
-}
-
-class DescribeOnHost : public ::testing::TestWithParam<bool> {
-  protected:
-    HostProfile profile() const { return hostProfile(GetParam()); }
-};
-
-TEST_P(DescribeOnHost, SetsEveryPropertyOfTheTableWithItsTypeAndNothingElse) {
-    TestHost host(kBundle, profile());
-    ASSERT_EQ(host.load(), kOfxStatOK);
-    ASSERT_EQ(host.describe(), kOfxStatOK);
-    const PropertySet& props = host.descriptor().props;
-    std::set<std::string> expected;
-    for (const DescribeRow& row : describeTable()) {
-        SCOPED_TRACE(row.name);
-        expected.insert(row.name);
-        ASSERT_TRUE(props.has(row.name));
-        EXPECT_TRUE(props.writtenByPlugin(row.name));
-        ASSERT_EQ(props.type(row.name), row.type);
-        if (row.type == PropType::string) {
-            EXPECT_EQ(props.strings(row.name), row.strings);
-        } else {
-            EXPECT_EQ(props.integers(row.name), row.integers);
-        }
-    }
-    EXPECT_EQ(writtenByPlugin(props), expected);
-    EXPECT_TRUE(host.problems().empty());
-}
-
-TEST_P(DescribeOnHost, DefinesOutputThenSourceWithRgbaAndRgbInBothContexts) {
-    TestHost host(kBundle, profile());
-    ASSERT_EQ(host.load(), kOfxStatOK);
-    ASSERT_EQ(host.describe(), kOfxStatOK);
-    for (const std::string& context : kContexts) {
-        SCOPED_TRACE(context);
-        ASSERT_EQ(host.describeInContext(context), kOfxStatOK);
-        const auto& effect = host.context(context);
-        ASSERT_EQ(effect.clipNames(), (std::vector<std::string>{"Output", "Source"}));
-        for (const auto& clip : effect.clips()) {
-            EXPECT_EQ(clip->props.strings(kOfxImageEffectPropSupportedComponents),
-                      (std::vector<std::string>{"OfxImageComponentRGBA", "OfxImageComponentRGB"}));
-            // Tiles, optional and field extraction keep the host's defaults.
-            EXPECT_EQ(writtenByPlugin(clip->props),
-                      std::set<std::string>{kOfxImageEffectPropSupportedComponents});
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Profiles, DescribeOnHost, ::testing::Bool(), vd::test::profileName);
+// ---- Describe ---------------------------------------------------------------------------
+// Every property of the describe action and of both contexts' clips and parameters is pinned
+// by the golden text (ParamsTest.cpp).
 
 TEST(DescribeInContext, RefusesOtherContextsWithUnsupportedAndDefinesNothing) {
     TestHost host(kBundle);
