@@ -313,9 +313,8 @@ OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArg
     const double scale = verticalRenderScale(p, inArgs);
     // 11. The settings record.
     GradeSettings g;
-    const int encoding = packEncoding(pack);
     g.exposure = static_cast<float>(exposure);
-    g.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
+    g.encoding = packEncoding(pack);
     g.highlights = static_cast<float>(highlights / 100.0);
     g.shadows = static_cast<float>(shadows / 100.0);
     g.premultiplied = srcView ? premultiplied : false;

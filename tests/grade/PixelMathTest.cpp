@@ -47,39 +47,6 @@ TEST(GammaPowers, AgreeWithLibmAndContainNonFiniteInput) {
     EXPECT_GT(powDown(1e-40f), 0.0f);  // subnormal
 }
 
-TEST(Tetrahedral, IdentityAffineAndLatticePointsAreReproduced) {
-    const auto identity = test::identityCube(17);
-    const auto affine = test::affineCube(9);
-    const auto random = test::randomCube(5, 3);
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    float out[3];
-    for (int i = 0; i < 2000; ++i) {
-        const float r = unit(rng), g = unit(rng), b = unit(rng);
-        sampleTetra(identity.data(), 17, r, g, b, out);
-        EXPECT_NEAR(out[0], r, 1e-6f);
-        EXPECT_NEAR(out[1], g, 1e-6f);
-        EXPECT_NEAR(out[2], b, 1e-6f);
-        sampleTetra(affine.data(), 9, r, g, b, out);
-        const auto want = test::affineColour(r, g, b);
-        EXPECT_NEAR(out[0], want[0], 2e-6f);
-        EXPECT_NEAR(out[1], want[1], 2e-6f);
-        EXPECT_NEAR(out[2], want[2], 2e-6f);
-    }
-    // Lattice points of a random cube, including the top corner, read their entry.
-    for (int bi = 0; bi < 5; ++bi) {
-        for (int gi = 0; gi < 5; ++gi) {
-            for (int ri = 0; ri < 5; ++ri) {
-                sampleTetra(random.data(), 5, static_cast<float>(ri) / 4.0f,
-                            static_cast<float>(gi) / 4.0f, static_cast<float>(bi) / 4.0f, out);
-                const float* want = random.data() + 3 * (ri + gi * 5 + bi * 25);
-                EXPECT_NEAR(out[0], want[0], 1e-6f);
-                EXPECT_NEAR(out[2], want[2], 1e-6f);
-            }
-        }
-    }
-}
-
 TEST(Tetrahedral, OutOfRangeAndNonFiniteInputsReadInsideTheCube) {
     const auto random = test::randomCube(3, 5);
     float out[3];
@@ -199,12 +166,6 @@ TEST(Finish, SideBarsAndBarsMeetingInTheMiddle) {
     EXPECT_TRUE(borderCovers(960, 540, rod, 1.0f, 0.0f));  // bars meet at 100%
 }
 
-}  // namespace
-}  // namespace vd
-
-namespace vd {
-namespace {
-
 // The six cases written out one by one, as a reference for the table-driven sampler.
 void referenceTetra(const std::vector<float>& cube, int n, float r, float g, float b,
                     float out[3]) {
@@ -271,24 +232,6 @@ TEST(Tetrahedral, TableDrivenAndPackedSamplersMatchTheSixCasesExactly) {
             for (int k = 0; k < 3; ++k) {
                 EXPECT_EQ(a[k], want[k]);
                 EXPECT_EQ(c[k], want[k]);
-            }
-        }
-    }
-}
-
-}  // namespace
-}  // namespace vd
-
-namespace vd {
-namespace {
-
-TEST(Grain, RowWalkGivesExactlyThePerPixelSignal) {
-    for (float cell : {0.5f, 1.0f, 1.6f, 3.3f, 6.4f}) {
-        for (float y : {0.5f, 7.5f, -12.5f}) {
-            GrainRow row(y, cell, 9u);
-            for (int x = -40; x < 200; x += (x % 13 == 0 ? 5 : 1)) {  // with jumps
-                const float px = static_cast<float>(x) + 0.5f;
-                EXPECT_EQ(row.at(px), grainSignal(px, y, cell, 9u)) << cell << " " << x;
             }
         }
     }
