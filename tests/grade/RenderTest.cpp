@@ -267,6 +267,43 @@ TEST(FinishRender, VignetteCornersAndBeforeAfter) {
     EXPECT_EQ(dst.get(0, 0, 0), 0.5f);
 }
 
+// ---- Halation and bloom: invariants for any radius (values are pinned by the goldens) ------
+
+// Renders a frame into a float RGBA image of its bounds.
+TestImage renderFloat(TestImage& src, const GradeSettings& s) {
+    const PixelRect bounds = imageBounds(src.view);
+    TestImage dst(bounds, 4, kDepthFloat);
+    EXPECT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, s));
+    return dst;
+}
+
+TEST(Halation, AUniformlyBrightFrameIsUnchangedForEveryBlurRadius) {
+    TestImage src({0, 0, 48, 30}, 4, kDepthFloat);
+    src.fill([](int, int) { return std::array<float, 4>{0.9f, 0.95f, 1.3f, 1.0f}; });
+    for (int blurRadius = 1; blurRadius <= 32; ++blurRadius) {
+        GradeSettings s;
+        s.halationAmount = 1.0f;
+        s.frameHeight = 1080;
+        s.halationRadius = static_cast<float>(blurRadius * 4) / 52.0f;
+        TestImage dst = renderFloat(src, s);
+        EXPECT_EQ(maxDifference(src, dst, imageBounds(src.view)), 0.0f)
+            << "blur radius " << blurRadius;
+    }
+}
+
+TEST(Bloom, AFrameBelowTheThresholdIsUnchanged) {
+    TestImage src({0, 0, 40, 30}, 3, kDepthFloat);
+    src.fill([](int x, int y) {
+        const float v = 0.1f + 0.3f * static_cast<float>((x + y) % 7) / 7.0f;
+        return std::array<float, 4>{v, v * 0.9f, v * 1.1f, 1.0f};
+    });
+    GradeSettings s;
+    s.bloomAmount = 1.0f;
+    s.frameHeight = 1080;
+    TestImage dst = renderFloat(src, s);
+    EXPECT_EQ(maxDifference(src, dst, imageBounds(src.view)), 0.0f);
+}
+
 // ---- Threads ----------------------------------------------------------------------------
 
 struct Scene {
