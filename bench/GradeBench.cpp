@@ -108,7 +108,7 @@ enum class Scene { neutral, look, lookTone, everything };
 
 GradeSettings sceneSettings(Scene scene, int height) {
     GradeSettings s;
-    s.encoding = kEncodingAppleLog;
+    s.encoding = CameraEncoding::AppleLog;
     s.frameHeight = height;
     s.threadCount = benchThreads();
     if (scene == Scene::neutral) {

@@ -20,6 +20,7 @@
 #include "TestHost.h"
 #include "chart/Chart.h"
 #include "controls/Controls.h"
+#include "grade/Samples.h"
 #include "looks/Catalogue.h"
 
 namespace vd::cli {
@@ -254,34 +255,6 @@ struct Picture {
     std::vector<float> rgb;
 };
 
-// One sample in an image's own type: integer depths round to nearest and clip to their range
-// (NaN stores as 0), float stores as is. Rows are written through memcpy so any alignment works.
-void storeSample(unsigned char* at, BitDepth depth, float value) {
-    const float clipped = value > 0.0f ? std::min(value, 1.0f) : 0.0f;  // NaN fails value > 0
-    if (depth == BitDepth::byte) {
-        *at = static_cast<unsigned char>(std::lround(clipped * 255.0f));
-    } else if (depth == BitDepth::short16) {
-        const auto v = static_cast<std::uint16_t>(std::lround(clipped * 65535.0f));
-        std::memcpy(at, &v, sizeof v);
-    } else {
-        std::memcpy(at, &value, sizeof value);
-    }
-}
-
-float loadSample(const unsigned char* at, BitDepth depth) {
-    if (depth == BitDepth::byte) {
-        return float(*at) / 255.0f;
-    }
-    if (depth == BitDepth::short16) {
-        std::uint16_t v = 0;
-        std::memcpy(&v, at, sizeof v);
-        return float(v) / 65535.0f;
-    }
-    float v = 0;
-    std::memcpy(&v, at, sizeof v);
-    return v;
-}
-
 // The picture as the camera recorded it, in OpenFX row order (bottom row first), opaque.
 Image sourceImage(const Picture& picture, BitDepth depth) {
     Image image(depth, 4, {0, 0, picture.width, picture.height});
@@ -290,10 +263,11 @@ Image sourceImage(const Picture& picture, BitDepth depth) {
         const float* in = picture.rgb.data() + std::size_t(row) * std::size_t(picture.width) * 3;
         unsigned char* out = image.row(picture.height - 1 - row);
         for (int x = 0; x < picture.width; ++x, in += 3, out += 4 * sample) {
-            storeSample(out, depth, in[0]);
-            storeSample(out + sample, depth, in[1]);
-            storeSample(out + 2 * sample, depth, in[2]);
-            storeSample(out + 3 * sample, depth, 1.0f);
+            const int code = testhost::engineDepth(depth);
+            storeSample(out, code, in[0]);
+            storeSample(out + sample, code, in[1]);
+            storeSample(out + 2 * sample, code, in[2]);
+            storeSample(out + 3 * sample, code, 1.0f);
         }
     }
     return image;
@@ -308,7 +282,7 @@ long long unwrittenPixels(const Image& output) {
         for (int x = 0; x < output.width(); ++x) {
             bool untouched = true;
             for (int c = 0; c < components; ++c, in += sizeof(float)) {
-                untouched = untouched && std::isnan(loadSample(in, BitDepth::float32));
+                untouched = untouched && std::isnan(loadSample(in, kDepthFloat));
             }
             count += untouched ? 1 : 0;
         }
@@ -317,24 +291,24 @@ long long unwrittenPixels(const Image& output) {
 }
 
 // The graded output as display values, rows top to bottom: 8-bit renders give an 8-bit PNG,
-// deeper ones a 16-bit PNG. Values outside 0..1 are clipped, NaN becomes black.
+// deeper ones a 16-bit PNG, converted as the engine writes integer samples (Samples.h):
+// values outside 0..1 are clipped, non-finite values become black.
 PngPicture outputPicture(const Image& output) {
     PngPicture picture;
     picture.width = output.width();
     picture.height = output.height();
     picture.bits = output.depth() == BitDepth::byte ? 8 : 16;
-    const float top = picture.bits == 8 ? 255.0f : 65535.0f;
     picture.samples.reserve(std::size_t(picture.width) * std::size_t(picture.height) * 3);
     const std::size_t sample = testhost::bytesPerSample(output.depth());
+    const int depth = testhost::engineDepth(output.depth());
     const std::size_t pixel = output.pixelBytes();
     const OfxRectI b = output.bounds();
     for (int y = b.y2 - 1; y >= b.y1; --y) {
         const unsigned char* in = output.row(y);
         for (int x = 0; x < picture.width; ++x, in += pixel) {
             for (int c = 0; c < 3; ++c) {
-                const float v = loadSample(in + std::size_t(c) * sample, output.depth());
-                const float clipped = v > 0.0f ? std::min(v, 1.0f) : 0.0f;  // NaN fails v > 0
-                picture.samples.push_back(std::uint16_t(std::lround(clipped * top)));
+                const float v = loadSample(in + std::size_t(c) * sample, depth);
+                picture.samples.push_back(picture.bits == 8 ? floatToByte(v) : floatToShort(v));
             }
         }
     }
@@ -462,11 +436,7 @@ const char* statusName(OfxStatus status) {
 
 // The built-in chart as the pack's camera records it.
 Picture chartFor(int pack) {
-    const int encoding = packEncoding(pack);
-    const colour::Encoding chartEncoding = encoding == 0   ? colour::Encoding::AppleLog
-                                           : encoding == 2 ? colour::Encoding::DLog
-                                                           : colour::Encoding::Rec709;
-    chart::Image chartImage = chart::encodedChart(chartEncoding);
+    chart::Image chartImage = chart::encodedChart(packEncoding(pack));
     return {"chart", chartImage.width, chartImage.height, std::move(chartImage.pixels)};
 }
 
@@ -478,9 +448,8 @@ Picture inputPicture(const std::string& path) {
     }
     Picture picture{path, png.width, png.height, {}};
     picture.rgb.reserve(png.samples.size());
-    const float top = png.bits == 16 ? 65535.0f : 255.0f;
     for (const std::uint16_t v : png.samples) {
-        picture.rgb.push_back(float(v) / top);
+        picture.rgb.push_back(png.bits == 16 ? shortToFloat(v) : byteToFloat(std::uint8_t(v)));
     }
     return picture;
 }

@@ -1,9 +1,8 @@
 #include "Image.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <stdexcept>
+
+#include "grade/Samples.h"
 
 namespace vd::testhost {
 
@@ -17,6 +16,18 @@ const char* bitDepthName(BitDepth depth) {
             return kOfxBitDepthFloat;
     }
     return kOfxBitDepthNone;
+}
+
+int engineDepth(BitDepth depth) {
+    switch (depth) {
+        case BitDepth::byte:
+            return kDepthByte;
+        case BitDepth::short16:
+            return kDepthShort;
+        case BitDepth::float32:
+            return kDepthFloat;
+    }
+    return kDepthFloat;
 }
 
 std::size_t bytesPerSample(BitDepth depth) {
@@ -61,21 +72,7 @@ float Image::at(int x, int y, int c) const {
     }
     const unsigned char* sample = row(y) + std::size_t(x - bounds_.x1) * pixelBytes() +
                                   std::size_t(c) * bytesPerSample(depth_);
-    switch (depth_) {
-        case BitDepth::byte:
-            return float(*sample) / 255.0f;
-        case BitDepth::short16: {
-            std::uint16_t v;
-            std::memcpy(&v, sample, sizeof v);
-            return float(v) / 65535.0f;
-        }
-        case BitDepth::float32: {
-            float v;
-            std::memcpy(&v, sample, sizeof v);
-            return v;
-        }
-    }
-    return 0.0f;
+    return loadSample(sample, engineDepth(depth_));
 }
 
 void Image::set(int x, int y, int c, float value) {
@@ -85,23 +82,7 @@ void Image::set(int x, int y, int c, float value) {
     }
     unsigned char* sample = row(y) + std::size_t(x - bounds_.x1) * pixelBytes() +
                             std::size_t(c) * bytesPerSample(depth_);
-    // NaN stores as 0 in the integer depths so that the cast below stays defined.
-    const float finite = std::isnan(value) ? 0.0f : value;
-    switch (depth_) {
-        case BitDepth::byte:
-            *sample =
-                static_cast<unsigned char>(std::lround(std::clamp(finite, 0.0f, 1.0f) * 255.0f));
-            break;
-        case BitDepth::short16: {
-            const auto v =
-                static_cast<std::uint16_t>(std::lround(std::clamp(finite, 0.0f, 1.0f) * 65535.0f));
-            std::memcpy(sample, &v, sizeof v);
-            break;
-        }
-        case BitDepth::float32:
-            std::memcpy(sample, &value, sizeof value);
-            break;
-    }
+    storeSample(sample, engineDepth(depth_), value);
 }
 
 void Image::fill(float r, float g, float b, float a) {

@@ -17,8 +17,10 @@ namespace vd::testhost {
 
 enum class BitDepth { byte, short16, float32 };
 
-// The OpenFX name of a depth ("OfxBitDepthByte" ...) and its size in bytes.
+// The OpenFX name of a depth ("OfxBitDepthByte" ...), its code in the grading engine's
+// image descriptions (kDepthByte ...) and its size in bytes.
 const char* bitDepthName(BitDepth depth);
+int engineDepth(BitDepth depth);
 std::size_t bytesPerSample(BitDepth depth);
 
 class Image {
@@ -40,7 +42,8 @@ class Image {
     // The sample of component c at pixel (x, y), normalised: 8-bit / 255, 16-bit / 65535,
     // float as stored. Throws std::out_of_range outside the bounds.
     float at(int x, int y, int c) const;
-    // Stores a normalised sample; integer depths round to nearest and clamp to their range.
+    // Stores a normalised sample; integer depths convert as the engine writes them
+    // (grade/Samples.h: non-finite values store as 0, the rest clamp and round).
     void set(int x, int y, int c, float value);
     // Sets every pixel to one colour (alpha ignored for RGB images).
     void fill(float r, float g, float b, float a = 1.0f);

@@ -62,8 +62,9 @@ struct CurveTables {
     float table[3][kCurveTableLength];
 
     CurveTables() {
-        for (int e = 0; e < 3; ++e) {
-            float* t = table[e];
+        for (int code = 0; code < 3; ++code) {
+            const auto e = static_cast<CameraEncoding>(code);
+            float* t = table[code];
             for (int i = 0; i < kCurveSize; ++i) {
                 const float u = static_cast<float>(i) / 4095.0f;
                 t[kCurveDecode + i] = static_cast<float>(decode(u, e));
@@ -82,42 +83,44 @@ struct CurveTables {
 
 }  // namespace
 
-double decode(double code, int encoding) {
+double decode(double code, CameraEncoding encoding) {
     if (!std::isfinite(code)) {
         return 0.0;
     }
     switch (encoding) {
-        case kEncodingRec709:
+        case CameraEncoding::Rec709:
             return decodeRec709(code);
-        case kEncodingDLog:
+        case CameraEncoding::DLog:
             return decodeDLog(code);
+        case CameraEncoding::AppleLog:
         default:
             return decodeAppleLog(code);
     }
 }
 
-double encode(double linear, int encoding) {
+double encode(double linear, CameraEncoding encoding) {
     if (!std::isfinite(linear)) {
         return 0.0;
     }
     switch (encoding) {
-        case kEncodingRec709:
+        case CameraEncoding::Rec709:
             return encodeRec709(linear);
-        case kEncodingDLog:
+        case CameraEncoding::DLog:
             return encodeDLog(linear);
+        case CameraEncoding::AppleLog:
         default:
             return encodeAppleLog(linear);
     }
 }
 
-const float* curveTable(int encoding) {
+const float* curveTable(CameraEncoding encoding) {
     // A function-local static is the one-time initialisation: the first caller builds the
     // tables, callers arriving meanwhile wait, and nothing is freed before unload.
     static const CurveTables tables;
-    if (encoding < 0 || encoding > 2) {
-        encoding = kEncodingAppleLog;
+    if (!isCameraEncoding(encoding)) {
+        encoding = CameraEncoding::AppleLog;
     }
-    return tables.table[encoding];
+    return tables.table[static_cast<int>(encoding)];
 }
 
 }  // namespace vd

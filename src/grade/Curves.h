@@ -10,11 +10,9 @@
 #include <cmath>
 #include <cstdint>
 
-namespace vd {
+#include "grade/CameraEncoding.h"
 
-inline constexpr int kEncodingAppleLog = 0;
-inline constexpr int kEncodingRec709 = 1;
-inline constexpr int kEncodingDLog = 2;
+namespace vd {
 
 // Entries per curve of a packed table, and the table's length.
 inline constexpr int kCurveSize = 4096;
@@ -26,15 +24,14 @@ inline constexpr int kCurveEncodeUnit = kCurveSize;
 inline constexpr int kCurveEncodeHigh = 2 * kCurveSize;
 inline constexpr int kCurveHighMax = 3 * kCurveSize;
 
-// Analytic curves. A non-finite argument gives 0. An encoding other than 1 or 2 is read
-// as Apple Log.
-double decode(double code, int encoding);
-double encode(double linear, int encoding);
+// Analytic curves. A non-finite argument gives 0. An unknown encoding is read as Apple Log.
+double decode(double code, CameraEncoding encoding);
+double encode(double linear, CameraEncoding encoding);
 
-// The packed table of an encoding (an encoding outside 0..2 gives Apple Log's). The
+// The packed table of an encoding (an unknown encoding gives Apple Log's). The
 // tables are built on first use under a one-time initialisation; the pointer stays valid
 // for the life of the process.
-const float* curveTable(int encoding);
+const float* curveTable(CameraEncoding encoding);
 
 // Linear interpolation in a 4096-entry table; pos is clamped to [0, 4095] and a NaN
 // position reads entry 0, so no input can read outside the table.
@@ -65,7 +62,7 @@ inline float fastDecode(float code, const float* table) {
 // below decode[0] give 0. The analytic curve serves what the table does not cover: linear
 // values at or above highMax, and negative values above decode[0] (the table starts at
 // linear 0, so clamping them would jump every dark log code to the code of black).
-inline float fastEncode(float linear, const float* table, int encoding) {
+inline float fastEncode(float linear, const float* table, CameraEncoding encoding) {
     if (!std::isfinite(linear) || !(linear > table[kCurveDecode])) {
         return 0.0f;
     }

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "grade/Curves.h"
 #include "grade/Effects.h"
 #include "grade/PixelMath.h"
+#include "grade/Samples.h"
 #include "grade/Threads.h"
 
 namespace vd {
@@ -272,14 +272,12 @@ SourceRow sourceRow(const GradeContext& c, int y, float* scratch) {
     if (src->depth == kDepthByte) {
         const unsigned char* p = bytes + first;
         for (int i = 0; i < count; ++i) {
-            scratch[i] = static_cast<float>(p[i]) / 255.0f;
+            scratch[i] = byteToFloat(p[i]);
         }
     } else {
         const unsigned char* p = bytes + 2 * first;
         for (int i = 0; i < count; ++i) {
-            uint16_t v;
-            std::memcpy(&v, p + 2 * i, sizeof v);
-            scratch[i] = static_cast<float>(v) / 65535.0f;
+            scratch[i] = loadSample(p + 2 * i, kDepthShort);
         }
     }
     row.pixels = scratch;
@@ -287,8 +285,8 @@ SourceRow sourceRow(const GradeContext& c, int y, float* scratch) {
     return row;
 }
 
-// Writes finished float pixels of columns [x1, x2) into an integer destination row:
-// non-finite values become 0, the rest are clamped to [0, 1] and rounded.
+// Writes finished float pixels of columns [x1, x2) into an integer destination row by the
+// rule of Samples.h (non-finite values become 0).
 void storeRow(const ImageView& dst, int y, int x1, int x2, const float* in) {
     const int count = (x2 - x1) * dst.components;
     const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(x1 - dst.x1) * dst.components;
@@ -296,15 +294,12 @@ void storeRow(const ImageView& dst, int y, int x1, int x2, const float* in) {
     if (dst.depth == kDepthByte) {
         unsigned char* p = bytes + first;
         for (int i = 0; i < count; ++i) {
-            const float v = std::isfinite(in[i]) ? clampf(in[i], 0.0f, 1.0f) : 0.0f;
-            p[i] = static_cast<unsigned char>(v * 255.0f + 0.5f);
+            p[i] = floatToByte(in[i]);
         }
     } else {
         unsigned char* p = bytes + 2 * first;
         for (int i = 0; i < count; ++i) {
-            const float f = std::isfinite(in[i]) ? clampf(in[i], 0.0f, 1.0f) : 0.0f;
-            const auto v = static_cast<uint16_t>(f * 65535.0f + 0.5f);
-            std::memcpy(p + 2 * i, &v, sizeof v);
+            storeSample(p + 2 * i, kDepthShort, in[i]);
         }
     }
 }

@@ -113,7 +113,7 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
 
     c.exposureStops = clampOr(s.exposure, -4.0f, 4.0f, 0.0f);
     c.exposureGain = std::exp2(c.exposureStops);
-    c.encoding = s.encoding < 0 || s.encoding > 2 ? 0 : s.encoding;
+    c.encoding = isCameraEncoding(s.encoding) ? s.encoding : CameraEncoding::AppleLog;
     c.intensity = clampKeepNaN(s.intensity, 0.0f, 1.0f);
     c.contrast = clampKeepNaN(s.contrast, -1.0f, 1.0f);
     c.saturation = clampKeepNaN(s.saturation, -1.0f, 1.0f);

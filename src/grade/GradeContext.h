@@ -43,7 +43,7 @@ struct GradeContext {
     // Working values.
     float exposureStops = 0.0f;
     float exposureGain = 1.0f;
-    int32_t encoding = 0;
+    CameraEncoding encoding = CameraEncoding::AppleLog;
     float intensity = 1.0f;
     float contrast = 0.0f;
     float saturation = 0.0f;

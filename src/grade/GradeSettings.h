@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "grade/CameraEncoding.h"
+
 namespace vd {
 
 // A band worker: grades band `threadIndex` of `threadCount`.
@@ -21,7 +23,7 @@ using MultiThreadEntry = void (*)(void* context, int threadCount, GradeWorker wo
 
 struct GradeSettings {
     float exposure = 0.0f;  // stops
-    int32_t encoding = 0;   // 0 Apple Log, 1 Rec.709, 2 D-Log
+    CameraEncoding encoding = CameraEncoding::AppleLog;
     float highlights = 0.0f;
     float shadows = 0.0f;
     bool premultiplied = false;

@@ -6,13 +6,15 @@ namespace vd {
 namespace {
 
 constexpr std::array<PackEntry, 6> kPacks{{
-    {0, "auto", "Choose a Pack", "lutAuto", 1, "", ""},
-    {1, "apple_log", "iPhone Apple Log", "lutAppleLog", 0, "Also works with Apple Log 2.",
-     "appleLog2Note"},
-    {2, "iphone_standard", "iPhone Cinematic", "lutIphoneNormal", 1, "", ""},
-    {3, "osmo_dlogm", "Osmo D-Log M", "lutDLogM", 2, "", ""},
-    {4, "osmo_dlog", "Osmo D-Log", "lutDLog", 2, "Also works with D-Log 2.", "dlog2Note"},
-    {5, "dji_drone", "Drone D-Log", "lutDjiDrone", 2, "Also works with D-Log 2.", "dlog2Note"},
+    {0, "auto", "Choose a Pack", "lutAuto", CameraEncoding::Rec709, "", ""},
+    {1, "apple_log", "iPhone Apple Log", "lutAppleLog", CameraEncoding::AppleLog,
+     "Also works with Apple Log 2.", "appleLog2Note"},
+    {2, "iphone_standard", "iPhone Cinematic", "lutIphoneNormal", CameraEncoding::Rec709, "", ""},
+    {3, "osmo_dlogm", "Osmo D-Log M", "lutDLogM", CameraEncoding::DLog, "", ""},
+    {4, "osmo_dlog", "Osmo D-Log", "lutDLog", CameraEncoding::DLog, "Also works with D-Log 2.",
+     "dlog2Note"},
+    {5, "dji_drone", "Drone D-Log", "lutDjiDrone", CameraEncoding::DLog, "Also works with D-Log 2.",
+     "dlog2Note"},
 }};
 
 #define VD_LOOK(stem, label, pack, nn) \
@@ -122,9 +124,9 @@ std::string packLutParam(int pack) {
     return p ? p->lutParam : "";
 }
 
-int packEncoding(int pack) {
+CameraEncoding packEncoding(int pack) {
     const PackEntry* p = packEntry(pack);
-    return p ? p->encoding : 1;
+    return p ? p->encoding : CameraEncoding::Rec709;
 }
 
 int lookOptionCount(int pack) {

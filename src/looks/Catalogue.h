@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "grade/CameraEncoding.h"
+
 namespace vd {
 
 struct PackEntry {
@@ -17,7 +19,7 @@ struct PackEntry {
     const char* id;
     const char* label;
     const char* lutParam;
-    int encoding;  // 0 Apple Log, 1 Rec.709, 2 D-Log
+    CameraEncoding encoding;  // of the pack's footage
     const char* note;
     const char* noteParam;
 };
@@ -41,8 +43,8 @@ const LookEntry* lookEntry(int index);
 // Empty text for a pack outside 0..5.
 std::string packLabel(int pack);
 std::string packLutParam(int pack);
-// 1 (Rec.709) for a pack outside 0..5.
-int packEncoding(int pack);
+// Rec.709 for a pack outside 0..5.
+CameraEncoding packEncoding(int pack);
 
 // Options of the pack's look menu, "None" included: 1 for pack 0 and unknown packs.
 int lookOptionCount(int pack);

@@ -370,8 +370,7 @@ OfxStatus readSettings(const HostSuites& s, OfxImageEffectHandle instance, const
             readControl(*params, f.time, row, g);
         }
     }
-    const int encoding = packEncoding(pack);
-    g.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
+    g.encoding = packEncoding(pack);
     g.premultiplied = f.srcView() ? f.premultiplied : false;
     g.lutData = look.samples.empty() ? nullptr : look.samples.data();
     g.lutEdge = look.samples.empty() ? 0 : static_cast<std::int32_t>(look.edge);

@@ -5,12 +5,12 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
 
 #include "grade/Grade.h"
+#include "grade/Samples.h"
 
 namespace vd::test {
 
@@ -39,40 +39,13 @@ struct TestImage {
                                        bytesPerComponent(view.depth);
     }
 
-    // Component k of pixel (x, y) as a float in [0, 1] for integer depths.
+    // Component k of pixel (x, y), converted as the engine converts samples.
     float get(int x, int y, int k) {
-        const unsigned char* p = at(x, y);
-        switch (view.depth) {
-            case kDepthByte:
-                return static_cast<float>(p[k]) / 255.0f;
-            case kDepthShort: {
-                uint16_t v;
-                std::memcpy(&v, p + 2 * k, 2);
-                return static_cast<float>(v) / 65535.0f;
-            }
-            default: {
-                float v;
-                std::memcpy(&v, p + 4 * k, 4);
-                return v;
-            }
-        }
+        return loadSample(at(x, y) + k * bytesPerComponent(view.depth), view.depth);
     }
 
     void set(int x, int y, int k, float v) {
-        unsigned char* p = at(x, y);
-        switch (view.depth) {
-            case kDepthByte:
-                p[k] = static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
-                break;
-            case kDepthShort: {
-                const auto q =
-                    static_cast<uint16_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 65535.0f));
-                std::memcpy(p + 2 * k, &q, 2);
-                break;
-            }
-            default:
-                std::memcpy(p + 4 * k, &v, 4);
-        }
+        storeSample(at(x, y) + k * bytesPerComponent(view.depth), view.depth, v);
     }
 
     // Fills every pixel with f(x, y) -> {r, g, b, a}.
@@ -104,40 +77,7 @@ inline float maxDifference(TestImage& a, TestImage& b, const PixelRect& rect) {
     return worst;
 }
 
-// Cubes of edge n, red fastest, from a function of the lattice point's input colour.
-inline std::vector<float> makeCube(
-    int n, const std::function<std::array<float, 3>(float, float, float)>& f) {
-    std::vector<float> cube(static_cast<std::size_t>(n) * n * n * 3);
-    std::size_t i = 0;
-    for (int b = 0; b < n; ++b) {
-        for (int g = 0; g < n; ++g) {
-            for (int r = 0; r < n; ++r) {
-                const float top = static_cast<float>(n - 1);
-                const auto c = f(static_cast<float>(r) / top, static_cast<float>(g) / top,
-                                 static_cast<float>(b) / top);
-                cube[i++] = c[0];
-                cube[i++] = c[1];
-                cube[i++] = c[2];
-            }
-        }
-    }
-    return cube;
-}
-
-inline std::vector<float> identityCube(int n) {
-    return makeCube(n, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
-}
-
-// out = M in + t, which tetrahedral interpolation reproduces exactly.
-inline std::array<float, 3> affineColour(float r, float g, float b) {
-    return {0.7f * r + 0.2f * g + 0.05f * b + 0.02f, 0.1f * r + 0.8f * g + 0.1f * b - 0.01f,
-            0.05f * r - 0.1f * g + 0.9f * b + 0.1f};
-}
-
-inline std::vector<float> affineCube(int n) {
-    return makeCube(n, affineColour);
-}
-
+// A cube of edge n, red fastest, of values a little beyond [0, 1] on both sides.
 inline std::vector<float> randomCube(int n, unsigned seed) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> dist(-0.1f, 1.1f);

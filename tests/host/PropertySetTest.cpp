@@ -78,21 +78,6 @@ TEST(PropertySet, ALockedDimensionRefusesANewCountButTakesNewValuesInPlace) {
     EXPECT_EQ(set.strings("options"), (std::vector<std::string>{"first", "y", "z"}));
 }
 
-TEST(PropertySet, TestReadersNameWhatIsWrong) {
-    PropertySet set;
-    set.defineInt("n", {1});
-    EXPECT_THROW(set.string("n"), std::out_of_range);
-    EXPECT_THROW(set.integer("n", 1), std::out_of_range);
-    EXPECT_THROW(set.integer("absent"), std::out_of_range);
-    set.defineString("s", {"a"});
-    set.definePointer("p", {nullptr});
-    set.defineDouble("d", {0.5, 2});
-    EXPECT_EQ(set.valueText("s"), "\"a\"");
-    EXPECT_EQ(set.valueText("p"), "null");
-    EXPECT_EQ(set.valueText("d"), "0.5, 2");
-    EXPECT_EQ(set.names(), (std::vector<std::string>{"n", "s", "p", "d"}));
-}
-
 TEST(PropertySet, OnlyHandlesOfLiveSetsAreKnown) {
     PropertySet set;
     int notASet = 0;

@@ -11,6 +11,7 @@
 
 #include "looks/ChaCha20Poly1305.h"
 #include "looks/LookFile.h"
+#include "looks/LookKey.h"
 #include "looks/LookWriter.h"
 
 namespace vd {
@@ -226,9 +227,28 @@ TEST(LookFile, HeaderFieldsOutOfRangeAreRejected) {
     zeroSealed.resize(kLookHeaderSize);
     put32(zeroSealed, 16, 0);
     EXPECT_TRUE(rejected(zeroSealed));
-    Bytes wrongSealed = sealEdge3(payload);
-    put32(wrongSealed, 16, static_cast<std::uint32_t>(wrongSealed.size() - kLookHeaderSize + 1));
-    EXPECT_TRUE(rejected(wrongSealed));
+}
+
+// The sealed-size field is authenticated, so a file can carry a tag that matches its bytes
+// while the field claims a byte more or less than they are: only the rule "field + 48 is
+// the file's length" refuses it.
+TEST(LookFile, SealedSizeFieldMustMatchTheFileLength) {
+    const Bytes good = encodeLookFile(makeCube(4), "z");
+    const std::size_t sealed = good.size() - kLookHeaderSize;
+    std::uint8_t key[32];
+    lookKeyBytes(key);
+    Bytes plaintext(sealed);
+    ASSERT_TRUE(aeadOpen(key, good.data() + kLookNonceOffset, good.data(), kLookAadSize,
+                         good.data() + kLookHeaderSize, sealed, good.data() + kLookTagOffset,
+                         plaintext.data()));
+    for (const std::size_t field : {sealed, sealed + 1, sealed - 1}) {
+        Bytes file = good;
+        put32(file, 16, static_cast<std::uint32_t>(field));
+        ASSERT_TRUE(aeadSeal(key, file.data() + kLookNonceOffset, file.data(), kLookAadSize,
+                             plaintext.data(), sealed, file.data() + kLookHeaderSize,
+                             file.data() + kLookTagOffset));
+        EXPECT_EQ(rejected(file), field != sealed) << "size field " << field << " of " << sealed;
+    }
 }
 
 TEST(LookFile, AlteredHeaderFieldsFailTheTagEvenWhenInRange) {

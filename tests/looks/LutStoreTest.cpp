@@ -170,13 +170,6 @@ TEST_F(LutStoreTest, FailedLoadIsRememberedUntilItsSlotIsReused) {
     EXPECT_TRUE(holdsLook(request(4), 4));
 }
 
-TEST_F(LutStoreTest, MissingFileFails) {
-    writeAllLooks();
-    fs::remove(looks_ / lookFileName(20));
-    EXPECT_FALSE(request(20).ok);
-    EXPECT_TRUE(holdsLook(request(21), 21));
-}
-
 TEST_F(LutStoreTest, ConcurrentRequestsEachGetTheirOwnCorrectCopy) {
     writeAllLooks();
     std::atomic<int> wrong{0};

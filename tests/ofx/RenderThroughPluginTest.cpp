@@ -215,8 +215,7 @@ class RenderThroughPlugin : public ::testing::Test {
     // default of its control, and the first pack grades in its own camera encoding.
     static vd::GradeSettings settingsFor(int frameHeight, float scale = 1.0f, int frame = 0) {
         vd::GradeSettings s;
-        const int encoding = vd::packEncoding(0);
-        s.encoding = encoding == 0 || encoding == 2 ? encoding : 1;
+        s.encoding = vd::packEncoding(0);
         s.frame = frame;
         s.renderScale = scale;
         s.frameHeight = frameHeight;

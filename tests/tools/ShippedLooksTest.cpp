@@ -34,7 +34,7 @@ const std::vector<Shipped>& shipped() {
         std::vector<Shipped> out;
         for (int i = 0; i < lookCount(); ++i) {
             const LookEntry* e = lookEntry(i);
-            Shipped s{e->pack, e->number, e->file, {}, recipes::packInputEncoding(e->pack), {}};
+            Shipped s{e->pack, e->number, e->file, {}, packEncoding(e->pack), {}};
             if (const recipes::ShippedLook* r = recipes::findShippedLook(e->pack, e->number)) {
                 s.recipe = r->recipe;
             }

@@ -9,13 +9,15 @@
 
 #include <array>
 
+#include "grade/CameraEncoding.h"
+
 namespace vd::colour {
 
 using Rgb = std::array<double, 3>;
 using Mat3 = std::array<Rgb, 3>;  // rows
 
-// Codes match the catalogue's pack encodings: 0 Apple Log, 1 Rec.709 video, 2 D-Log.
-enum class Encoding { AppleLog = 0, Rec709 = 1, DLog = 2 };
+// The engine's and the catalogue's camera encodings.
+using Encoding = CameraEncoding;
 
 // The gamut a camera encoding records in: Rec.2020 for Apple Log, Rec.709 for video,
 // D-Gamut for D-Log. All three share the D65 white point.

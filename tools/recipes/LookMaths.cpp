@@ -292,17 +292,6 @@ Rgb toDisplayGamut(const PreparedLook& look, const Rgb& w) {
 
 }  // namespace
 
-colour::Encoding packInputEncoding(int pack) {
-    switch (packEncoding(pack)) {
-        case 0:
-            return Encoding::AppleLog;
-        case 2:
-            return Encoding::DLog;
-        default:
-            return Encoding::Rec709;
-    }
-}
-
 PreparedLook prepareLook(const Recipe& recipe, colour::Encoding encoding) {
     PreparedLook look;
     look.recipe = recipe;

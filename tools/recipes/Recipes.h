@@ -84,9 +84,6 @@ struct ShippedLook {
 const std::vector<ShippedLook>& shippedLooks();
 // The look of (pack, number), or null.
 const ShippedLook* findShippedLook(int pack, int number);
-// The camera encoding of a pack's footage (the catalogue's code mapped to an encoding).
-colour::Encoding packInputEncoding(int pack);
-
 // A recipe with its constants solved for one input encoding (curve scale, gains, ...).
 struct PreparedLook {
     Recipe recipe;

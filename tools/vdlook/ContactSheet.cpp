@@ -196,7 +196,7 @@ bool writeContactSheets(const std::string& looksDir, const std::string& outDir,
                       {}};
         canvas.rgb.assign(static_cast<size_t>(canvas.width) * canvas.height * 3, 24);
         canvas.text(kGap, 10, packLabel(pack), 235);
-        const chart::Image chart = chart::encodedChart(recipes::packInputEncoding(pack));
+        const chart::Image chart = chart::encodedChart(packEncoding(pack));
         for (int t = 0; t < tiles; ++t) {
             const int x = kGap + (t % kColumns) * (kThumbWidth + kGap);
             const int y = kHeader + (t / kColumns) * (kThumbHeight + kCaption + kGap);

@@ -75,7 +75,7 @@ std::vector<std::uint8_t> shippedLookFile(int lookIndex, std::uint16_t layout) {
         return {};
     }
     const recipes::PreparedLook prepared =
-        recipes::prepareLook(look->recipe, recipes::packInputEncoding(entry->pack));
+        recipes::prepareLook(look->recipe, packEncoding(entry->pack));
     LutCube cube;
     cube.edge = recipes::kShippedEdge;
     cube.samples = recipes::bakeLattice(prepared, recipes::kShippedEdge, 1);
