@@ -64,7 +64,10 @@ TEST(CatalogueTest, LookRowsStandInTheirFixedOrder) {
         const LookEntry* look = lookEntry(i);
         EXPECT_TRUE(seen.insert({look->pack, look->number}).second) << look->id;
         EXPECT_EQ(std::string(look->file), std::string(look->id) + ".vdlk");
-        const std::string nn = (look->number < 10 ? "0" : "") + std::to_string(look->number);
+        std::string nn = std::to_string(look->number);
+        if (nn.size() < 2) {
+            nn.insert(nn.begin(), '0');
+        }
         EXPECT_EQ(std::string(look->label), packLabel(look->pack) + " " + nn);
         EXPECT_TRUE(std::string(look->id).ends_with("-" + nn));
     }
