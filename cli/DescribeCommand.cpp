@@ -50,8 +50,12 @@ std::string defaultText(const Param& param) {
         case ParamKind::choice: {
             const int index = p.integer(kOfxParamPropDefault);
             const std::vector<std::string> options = p.strings(kOfxParamPropChoiceOption);
-            return std::to_string(index) +
-                   (index >= 0 && index < int(options.size()) ? " " + quoted(options[index]) : "");
+            std::string text = std::to_string(index);
+            if (index >= 0 && index < int(options.size())) {
+                text += ' ';
+                text += quoted(options[index]);
+            }
+            return text;
         }
         case ParamKind::group:
             return p.integer(kOfxParamPropGroupOpen) ? "open" : "closed";

@@ -243,7 +243,10 @@ std::string defaultOutput(const GradeOptions& options, int pack, int look) {
     }
     std::string id = packEntry(pack)->id;
     std::replace(id.begin(), id.end(), '_', '-');
-    const std::string number = (look < 10 ? "0" : "") + std::to_string(look);
+    std::string number = std::to_string(look);
+    if (number.size() < 2) {
+        number.insert(number.begin(), '0');
+    }
     return "out/chart-" + id + "-" + number + ".png";
 }
 

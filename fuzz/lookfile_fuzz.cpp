@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "looks/LookFile.h"
-#include "looks/LookWriter.h"
+#include "lookwriter/LookWriter.h"
 
 namespace {
 

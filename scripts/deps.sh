@@ -10,7 +10,7 @@ packages=(
   python3
   locales
   libopencolorio-dev
-  libpng-dev zlib1g-dev
+  libpng-dev zlib1g-dev nettle-dev
 )
 missing=()
 for p in "${packages[@]}"; do

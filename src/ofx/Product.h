@@ -1,10 +1,12 @@
 // The product's fixed texts, shared by describe and the parameter set.
 #pragma once
 
+#include "Version.h"
+
 namespace vd {
 
 inline constexpr const char* kProductName = "Vandrel Huebench";
-inline constexpr const char* kVersionLabel = "0.9.9";
+inline constexpr const char* kVersionLabel = kVersion;
 inline constexpr const char* kGrouping = "Vandrel";
 inline constexpr const char* kIconFileName = "com.vandrel.Looks.png";
 inline constexpr const char* kDescription =

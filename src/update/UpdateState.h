@@ -12,9 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "Version.h"
+
 namespace vd {
 
-inline constexpr const char* kPluginVersion = "0.9.9";
+inline constexpr const char* kPluginVersion = kVersion;
 inline constexpr const char* kUpdateStateFileName = "UpdateState.json";
 
 struct UpdateState {

@@ -45,7 +45,10 @@ TEST(CatalogueTest, EveryLookHasAUniqueNumberInItsPackAndNamesThatFollowIt) {
         EXPECT_TRUE(seen.insert({look->pack, look->number}).second) << look->id;
         EXPECT_EQ(findLook(look->pack, look->number), i);
         EXPECT_EQ(lookFileName(i), std::string(look->id) + ".vdlk");
-        const std::string nn = (look->number < 10 ? "0" : "") + std::to_string(look->number);
+        std::string nn = std::to_string(look->number);
+        if (nn.size() < 2) {
+            nn.insert(nn.begin(), '0');
+        }
         EXPECT_EQ(std::string(look->label), packLabel(look->pack) + " " + nn);
         EXPECT_EQ(lookOptionLabel(look->pack, look->number), look->label);
         EXPECT_TRUE(std::string(look->id).ends_with("-" + nn));

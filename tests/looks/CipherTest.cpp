@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "looks/ChaCha20Poly1305.h"
-#include "looks/Sha256.h"
 
 namespace vd {
 namespace {
@@ -277,36 +276,6 @@ TEST(Aead, AnyAlteredByteIsRejectedAndNothingIsWritten) {
     AeadVector longerAad = v;
     longerAad.aad.push_back(0);
     EXPECT_FALSE(opens(longerAad));
-}
-
-std::string sha256Hex(const Bytes& message, std::size_t piece) {
-    Sha256 hash;
-    for (std::size_t at = 0; at < message.size(); at += piece) {
-        hash.update(message.data() + at, std::min(piece, message.size() - at));
-    }
-    std::uint8_t digest[32];
-    hash.finish(digest);
-    static const char* kDigits = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : digest) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
-}
-
-TEST(Sha256, MatchesPublishedDigestsWholeAndInPieces) {
-    const std::string abc56 = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    for (std::size_t piece : {1u, 7u, 64u, 1000u}) {
-        EXPECT_EQ(sha256Hex({}, piece),
-                  "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-        EXPECT_EQ(sha256Hex(text("abc"), piece),
-                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-        EXPECT_EQ(sha256Hex(text(abc56), piece),
-                  "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    }
-    EXPECT_EQ(sha256Hex(Bytes(1000000, 'a'), 4096),
-              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 }  // namespace

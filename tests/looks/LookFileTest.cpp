@@ -12,7 +12,7 @@
 #include "looks/ChaCha20Poly1305.h"
 #include "looks/LookFile.h"
 #include "looks/LookKey.h"
-#include "looks/LookWriter.h"
+#include "lookwriter/LookWriter.h"
 
 namespace vd {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "looks/Catalogue.h"
-#include "looks/LookWriter.h"
 #include "looks/LutStore.h"
+#include "lookwriter/LookWriter.h"
 
 namespace vd {
 namespace {

@@ -237,15 +237,16 @@ TEST_F(Store, ConcurrentProcessesNeverLoseASave) {
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             // Two threads per process, so the in-process lock is exercised as well.
+            const std::string prefix = "p" + std::to_string(p) + "-";
             bool ok = true;
             std::thread other([&] {
                 for (int i = 1; i < kLooksEach; i += 2) {
-                    ok = saveOne("p" + std::to_string(p) + "-" + std::to_string(i)) && ok;
+                    ok = saveOne(prefix + std::to_string(i)) && ok;
                 }
             });
             bool mine = true;
             for (int i = 0; i < kLooksEach; i += 2) {
-                mine = saveOne("p" + std::to_string(p) + "-" + std::to_string(i)) && mine;
+                mine = saveOne(prefix + std::to_string(i)) && mine;
             }
             other.join();
             ::_exit(ok && mine ? 0 : 1);

@@ -11,6 +11,7 @@
 
 #include "looks/Catalogue.h"
 #include "looks/LookFile.h"
+#include "lookwriter/LookWriter.h"
 #include "recipes/Recipes.h"
 #include "vdlook/LookMaker.h"
 

@@ -10,7 +10,7 @@
 
 #include "looks/Catalogue.h"
 #include "looks/LookFile.h"
-#include "looks/LookWriter.h"
+#include "lookwriter/LookWriter.h"
 #include "recipes/Recipes.h"
 
 namespace vd::lookmaker {

@@ -1,5 +1,5 @@
-// Writes sealed look files; used by the look-maker tool, never by the plug-in (which only
-// reads them, so it does not link the LZMA encoder).
+// Writes sealed look files; used by the look-maker tool and by tests and fuzzing, never by
+// the plug-in (which only reads them, so it links neither the LZMA encoder nor SHA-256).
 //
 // Owns: quantising a LUT to 16-bit samples, the two sample layouts, the LZMA-alone stream,
 // sealing with the look key and deriving each file's nonce.

@@ -1,13 +1,13 @@
-#include "looks/LookWriter.h"
+#include "lookwriter/LookWriter.h"
 
 #include <lzma.h>
+#include <nettle/sha2.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "looks/ChaCha20Poly1305.h"
 #include "looks/LookKey.h"
-#include "looks/Sha256.h"
 
 namespace vd {
 namespace {
@@ -141,17 +141,18 @@ std::vector<std::uint8_t> sealLookFile(const LookHeaderFields& header, std::stri
     store32(h + 12, header.rawSize);
     store32(h + 16, static_cast<std::uint32_t>(len));
 
-    Sha256 hash;
+    sha256_ctx hash;
+    sha256_init(&hash);
     static constexpr char kLabel[] = "vdlk nonce 1";
-    hash.update(reinterpret_cast<const std::uint8_t*>(kLabel), sizeof kLabel);
+    sha256_update(&hash, sizeof kLabel, reinterpret_cast<const std::uint8_t*>(kLabel));
     std::uint8_t idLength[4];
     store32(idLength, static_cast<std::uint32_t>(lookId.size()));
-    hash.update(idLength, sizeof idLength);
-    hash.update(reinterpret_cast<const std::uint8_t*>(lookId.data()), lookId.size());
-    hash.update(h, kLookAadSize);
-    hash.update(plaintext, len);
-    std::uint8_t digest[32];
-    hash.finish(digest);
+    sha256_update(&hash, sizeof idLength, idLength);
+    sha256_update(&hash, lookId.size(), reinterpret_cast<const std::uint8_t*>(lookId.data()));
+    sha256_update(&hash, kLookAadSize, h);
+    sha256_update(&hash, len, plaintext);
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&hash, sizeof digest, digest);
     std::memcpy(h + kLookNonceOffset, digest, 12);
 
     std::uint8_t key[32];
