@@ -17,6 +17,8 @@
 
 #include "grade/Curves.h"
 #include "grade/Grade.h"
+#include "grade/GradeContext.h"
+#include "grade/PixelMath.h"
 #include "grade/Threads.h"
 
 #ifdef VD_HAVE_OCIO

@@ -5,6 +5,7 @@
 
 #include "grade/Curves.h"
 #include "grade/Effects.h"
+#include "grade/GradeContext.h"
 #include "grade/PixelMath.h"
 #include "grade/Samples.h"
 #include "grade/Threads.h"
@@ -12,6 +13,14 @@
 namespace vd {
 
 namespace {
+
+// One threaded pass: the context and the mode its rows run in.
+struct GradePass {
+    GradeContext* context;
+    PassMode mode;
+};
+
+void runRows(const GradeSettings& settings, int n, GradePass& pass);
 
 // ---- Steps of the per-pixel grade -------------------------------------------------------
 
@@ -686,10 +695,9 @@ bool prepareBloom(GradeContext& c, const PixelRect& window) {
     return true;
 }
 
-}  // namespace
-
 // ---- Passes -----------------------------------------------------------------------------
 
+// Grades band i of n of the pass's rows (rows y1 + i H / n up to y1 + (i + 1) H / n).
 void gradeRows(void* passArg, int threadIndex, int threadCount) {
     const GradePass& pass = *static_cast<const GradePass*>(passArg);
     GradeContext& c = *pass.context;
@@ -720,6 +728,8 @@ void gradeRows(void* passArg, int threadIndex, int threadCount) {
     }
 }
 
+// Runs a pass on n bands: on the calling thread when n is 1, else through the host's
+// thread pool when the settings carry one, else on the engine's own threads.
 void runRows(const GradeSettings& settings, int n, GradePass& pass) {
     if (n <= 1) {
         gradeRows(&pass, 0, 1);
@@ -733,14 +743,14 @@ void runRows(const GradeSettings& settings, int n, GradePass& pass) {
     runOnThreads(n, gradeRows, &pass);
 }
 
+// Whether the image description can be read: data, row bytes, components 3 or 4 and,
+// when checkDepth, a known depth.
 bool usableImage(const ImageView& v, bool checkDepth) {
     if (v.data == nullptr || v.rowBytes == 0 || (v.components != 3 && v.components != 4)) {
         return false;
     }
     return !checkDepth || bytesPerComponent(v.depth) != 0;
 }
-
-namespace {
 
 // Copies the look's cube into 4-float entries. False when it would be too large.
 bool packLook(GradeContext& c) {

@@ -5,17 +5,19 @@
 // Does not own: reading controls from the host (the render action fills GradeSettings),
 // the look files (the LUT store hands over the cube), GPU renders.
 //
-// Module headers: GradeSettings.h (the settings record and flags), ImageView.h (image
-// descriptions), Curves.h (camera curves), PixelMath.h (per-pixel maths),
-// GradeContext.h (derived working values).
+// Public headers: this one, GradeSettings.h (the settings record and flags), ImageView.h
+// (image descriptions), CameraEncoding.h and Samples.h (8/16-bit <-> float). Internal:
+// Curves.h (camera curves), PixelMath.h (per-pixel maths), GradeContext.h (derived
+// working values), Effects.h, Threads.h.
 //
 // Halation and bloom read the source around the render window. A tile equals the same
 // part of a whole-frame render only when the host supplies the source over the window
-// grown by sourceReachPixels (GradeContext.h) on every side; pixels outside the source
+// grown by sourceReachPixels on every side; pixels outside the source
 // read as opaque black.
 #pragma once
 
-#include "grade/GradeContext.h"
+#include <cstdint>
+
 #include "grade/GradeSettings.h"
 #include "grade/ImageView.h"
 
@@ -33,21 +35,10 @@ bool renderCpu(const ImageView* src, const ImageView& dst, const PixelRect& wind
 bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& window,
                 const PixelRect& frameRect, const GradeSettings& settings);
 
-// One threaded pass: the context and the mode its rows run in.
-struct GradePass {
-    GradeContext* context;
-    PassMode mode;
-};
-
-// Grades band i of n of the pass's rows (rows y1 + i H / n up to y1 + (i + 1) H / n).
-void gradeRows(void* pass, int threadIndex, int threadCount);
-
-// Runs a pass on n bands: on the calling thread when n is 1, else through the host's
-// thread pool when the settings carry one, else on the engine's own threads.
-void runRows(const GradeSettings& settings, int n, GradePass& pass);
-
-// Whether the image description can be read: data, row bytes, components 3 or 4 and,
-// when checkDepth, a known depth.
-bool usableImage(const ImageView& v, bool checkDepth);
+// The source reach for the regions-of-interest request, in pixels of the render, from the
+// raw control values (amounts and radii as in GradeSettings, frameHeight the full-frame
+// height, scale the render scale). 0 when neither effect is on.
+int32_t sourceReachPixels(float halationAmount, float halationRadius, float bloomAmount,
+                          float bloomRadius, float frameHeight, float scale);
 
 }  // namespace vd

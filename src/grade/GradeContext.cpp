@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "grade/Curves.h"
+#include "grade/Grade.h"
 
 namespace vd {
 

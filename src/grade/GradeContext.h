@@ -173,12 +173,6 @@ struct EffectReach {
 };
 EffectReach effectReach(const GradeContext& c);
 
-// The source reach for the regions-of-interest request, in pixels of the render, from the
-// raw control values (amounts and radii as in GradeSettings, frameHeight the full-frame
-// height, scale the render scale). 0 when neither effect is on.
-int32_t sourceReachPixels(float halationAmount, float halationRadius, float bloomAmount,
-                          float bloomRadius, float frameHeight, float scale);
-
 // w x h x channels floats, or nothing when that overflows or exceeds kMaxBufferFloats.
 std::optional<std::size_t> checkedBufferFloats(int64_t w, int64_t h, int64_t channels);
 

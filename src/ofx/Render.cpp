@@ -17,7 +17,6 @@
 
 #include "controls/Controls.h"
 #include "grade/Grade.h"
-#include "grade/GradeContext.h"
 #include "looks/Catalogue.h"
 #include "looks/LutStore.h"
 #include "ofx/ParamAccess.h"

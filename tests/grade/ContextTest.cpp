@@ -1,3 +1,4 @@
+#include "grade/Grade.h"
 #include "grade/GradeContext.h"
 
 #include <gtest/gtest.h>

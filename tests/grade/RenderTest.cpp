@@ -10,6 +10,8 @@
 
 #include "TestImages.h"
 #include "grade/Curves.h"
+#include "grade/GradeContext.h"
+#include "grade/PixelMath.h"
 #include "grade/Threads.h"
 
 namespace vd {
