@@ -1,4 +1,5 @@
 #include "looks/LutStore.h"
+#include "looks/LutStoreTesting.h"
 
 #include <array>
 #include <mutex>

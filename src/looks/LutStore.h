@@ -32,8 +32,4 @@ std::string resolveLooksDir();
 // empty, leaving its candidates out).
 std::string resolveLooksDirFrom(const std::string& envValue, const std::string& moduleDir);
 
-// Returns the store to its start state (no directory resolved, eight empty slots) so a test
-// can run the once-per-process search again. The plug-in never calls it.
-void resetLutStoreForTests();
-
 }  // namespace vd

@@ -13,6 +13,7 @@
 
 #include "looks/Catalogue.h"
 #include "looks/LutStore.h"
+#include "looks/LutStoreTesting.h"
 #include "lookwriter/LookWriter.h"
 
 namespace vd {
