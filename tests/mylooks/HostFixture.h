@@ -24,22 +24,16 @@ using testhost::TestHost;
 class HostFixture : public TempEnv {
   protected:
     void SetUp() override {
-        TempEnv::SetUp();
-        const char* path = std::getenv("PATH");
-        oldPath_ = path ? path : "";
         // A stand-in browser opener that appends each address it is given to a file.
         const std::string bin = dir_ + "/bin";
         ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
         writeFile(bin + "/xdg-open",
                   "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + dir_ + "/opened.txt'\n");
         ASSERT_EQ(::chmod((bin + "/xdg-open").c_str(), 0755), 0);
-        ::setenv("PATH", (bin + ":" + oldPath_).c_str(), 1);
+        const char* old = std::getenv("PATH");
+        env_.emplace_back("PATH", bin + ":" + (old ? old : ""));
     }
-    void TearDown() override {
-        host_.reset();
-        ::setenv("PATH", oldPath_.c_str(), 1);
-        TempEnv::TearDown();
-    }
+    void TearDown() override { host_.reset(); }
 
     // Loads the bundle and creates one instance in the filter context.
     Instance& start(HostProfile profile = {}) {
@@ -80,7 +74,6 @@ class HostFixture : public TempEnv {
 
     std::unique_ptr<TestHost> host_;
     Instance* fx_ = nullptr;
-    std::string oldPath_;
 };
 
 }  // namespace vd::test
