@@ -12,6 +12,7 @@
 
 #include "TempEnv.h"
 #include "TestHost.h"
+#include "controls/Controls.h"
 #include "looks/Catalogue.h"
 #include "mylooks/Json.h"
 
@@ -20,6 +21,18 @@ namespace vd::test {
 using testhost::HostProfile;
 using testhost::Instance;
 using testhost::TestHost;
+
+// The number controls that a look keeps, by name (each saved under its own name): the ones
+// Reset and Apply Look set.
+inline std::vector<std::string> savedNumberControls() {
+    std::vector<std::string> names;
+    for (const ParamSpec& row : paramTable()) {
+        if (row.kind == ParamKind::number && !row.savedKeys.empty()) {
+            names.push_back(row.name);
+        }
+    }
+    return names;
+}
 
 class HostFixture : public TempEnv {
   protected:

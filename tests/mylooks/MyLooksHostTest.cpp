@@ -33,17 +33,6 @@ class MyLooks : public HostFixture {
     }
 };
 
-// The number controls that a look keeps, by name (each saved under its own name).
-std::vector<std::string> savedNumberControls() {
-    std::vector<std::string> names;
-    for (const ParamSpec& row : paramTable()) {
-        if (row.kind == ParamKind::number && !row.savedKeys.empty()) {
-            names.push_back(row.name);
-        }
-    }
-    return names;
-}
-
 // Every field of a look set to a value no default has.
 SavedLook distinctLook(const std::string& name) {
     SavedLook look;
@@ -276,6 +265,10 @@ TEST_F(MyLooks, NewerFileRefusesEveryCommandAndStaysUntouched) {
         EXPECT_EQ(status(), "My Looks is from a newer plugin.") << button;
     }
     EXPECT_EQ(readFile(myLooksFile()), text);
+    EXPECT_FALSE(::access((myLooksFile() + ".bak").c_str(), F_OK) == 0 ||
+                 ::access((myLooksFile() + ".tmp").c_str(), F_OK) == 0);
+    EXPECT_NE(readFile(path("debug.log")).find("my looks: file schema is newer; left it alone\n"),
+              std::string::npos);
 }
 
 TEST_F(MyLooks, DamagedFileIsReportedOnceByTheMenuRefresh) {

@@ -1,5 +1,6 @@
 #include "mylooks/Store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -71,14 +73,14 @@ TEST_F(Store, FileLocation) {
 
 TEST_F(Store, DamagedFilesAreMovedAsideToNumberedBackups) {
     const std::string file = path("MyLooks.json");
-    // Each is corrupt and takes the next free backup name.
+    // Each is corrupt and takes the next free backup name. (What the reader refuses is
+    // JsonTest's; these are the store's own rules and two of the reader's.)
     const char* corrupt[] = {
         "x",
-        "{\"schema\":1}",                                // no looks member
-        "{\"schema\":0,\"looks\":[]}",                   // schema too old
-        "{\"looks\":[{\"name\":\"a\"}]} trailing",       // bytes after the object
-        "",                                              // empty file
-        "{\"looks\":[{\"name\":\"ok\"},{\"pack\":1}]}",  // one bad look spoils all
+        "{\"schema\":1}",                     // no looks member
+        "{\"schema\":0,\"looks\":[]}",        // schema too old
+        "",                                   // empty file
+        "{\"looks\":[{\"pack\":1}]}",         // a look without a name
     };
     for (int n = 0; const char* text : corrupt) {
         writeFile(file, text);
@@ -219,54 +221,36 @@ TEST_F(Store, ConcurrentProcessesNeverLoseASave) {
 
 TEST_F(Store, KilledWriterAlwaysLeavesAFileWithEveryReportedLook) {
     std::mt19937 rng(7);
-    std::set<std::string> reported;
-    int saved = 0;
+    const std::string report = path("reported.txt");
     for (int round = 0; round < 12; ++round) {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            ::close(fds[0]);
+            // Each name is reported, in a write of its own, only once its save returned.
+            const int fd = ::open(report.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
             for (int i = 0;; ++i) {
-                const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i);
-                if (saveOne(name)) {
-                    const std::string line = name + "\n";
-                    if (::write(fds[1], line.data(), line.size()) < 0) {
-                        ::_exit(1);
-                    }
+                const std::string line = "r" + std::to_string(round) + "-" + std::to_string(i);
+                if (saveOne(line) && ::write(fd, (line + "\n").data(), line.size() + 1) < 0) {
+                    ::_exit(1);
                 }
             }
         }
-        ::close(fds[1]);
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 60000));
         ::kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        std::string lines;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) {
-            lines.append(buf, static_cast<std::size_t>(n));
-        }
-        ::close(fds[0]);
-        for (std::size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            reported.insert(lines.substr(start, end - start));
-            ++saved;
-        }
         const MyLooksDocument doc = loadMyLooks();
-        ASSERT_FALSE(doc.wasReset) << "round " << round;
-        ASSERT_FALSE(doc.readOnly) << "round " << round;
+        ASSERT_FALSE(doc.wasReset || doc.readOnly) << "round " << round;
         std::set<std::string> present;
         for (const SavedLook& look : doc.looks) {
             present.insert(look.name);
         }
-        for (const std::string& name : reported) {
+        std::istringstream reported(readFile(report));
+        for (std::string name; std::getline(reported, name);) {
             ASSERT_TRUE(present.count(name)) << name << " lost in round " << round;
         }
     }
-    EXPECT_GT(saved, 0);
+    EXPECT_FALSE(readFile(report).empty());
 }
 
 }  // namespace
