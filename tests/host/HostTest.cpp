@@ -140,11 +140,11 @@ TEST(Edits, AUserEditIsBracketedAndPluginEditsComeBackAtOnceOnTheSameThread) {
                        (a.thread == std::this_thread::get_id() ? "" : " elsewhere"));
     }
     EXPECT_EQ(seen, (std::vector<std::string>{
-                        kOfxActionBeginInstanceChanged + std::string("   0"),
+                        kOfxActionBeginInstanceChanged + std::string("  OfxChangeUserEdited 0"),
                         kOfxActionInstanceChanged + std::string(" bump OfxChangeUserEdited 0"),
                         kOfxActionInstanceChanged + std::string(" count OfxChangePluginEdited 1"),
                         kOfxActionInstanceChanged + std::string(" note OfxChangePluginEdited 1"),
-                        kOfxActionEndInstanceChanged + std::string("   0")}));
+                        kOfxActionEndInstanceChanged + std::string("  OfxChangeUserEdited 0")}));
 
     const std::vector<ParamWrite> writes = fx.writes();
     ASSERT_EQ(writes.size(), 2u);

@@ -21,26 +21,26 @@
 #include <string>
 #include <vector>
 
+#include "../common/TestFiles.h"
 #include "TestHost.h"
 #include "grade/PixelMath.h"
 #include "looks/Catalogue.h"
 #include "looks/LookFile.h"
-#include "../common/TestFiles.h"
 
 namespace vd {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
+using test::ScopedEnv;
+using test::TempDir;
+using test::writeFile;
 using testhost::BitDepth;
 using testhost::Image;
 using testhost::Instance;
 using testhost::RenderRequest;
 using testhost::RenderResult;
 using testhost::TestHost;
-using test::readFile;
-using test::ScopedEnv;
-using test::TempDir;
-using test::writeFile;
 
 constexpr float kTolerance = 1e-6f;
 // A look must move some channel of the test picture by more than this to count as applied.
@@ -105,8 +105,8 @@ float maxDifference(const Image& a, const Image& b) {
 LutCube decodeShipped(int lookIndex) {
     const std::string bytes = readFile(fs::path(VD_BUNDLE_LOOKS_DIR) / lookFileName(lookIndex));
     LutCube cube;
-    EXPECT_TRUE(decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
-                               cube))
+    EXPECT_TRUE(
+        decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), cube))
         << lookFileName(lookIndex);
     return cube;
 }
@@ -241,8 +241,7 @@ TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
         damage(4, 1, [](auto& b) { b[8] ^= 0x03; }),
         // Empty, and text that is no look file at all.
         damage(5, 1, [](auto& b) { b.clear(); }),
-        damage(2, 3,
-               [](auto& b) { b = "LUT_3D_SIZE 2\n0 0 0\n"; }),
+        damage(2, 3, [](auto& b) { b = "LUT_3D_SIZE 2\n0 0 0\n"; }),
     };
     // Entries that are no regular files at all are HostileFilesTest's.
     const ScopedEnv override("VD_LOOKS_DIR", looks.string());

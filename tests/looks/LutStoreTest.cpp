@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "../common/TestFiles.h"
 #include "looks/Catalogue.h"
 #include "looks/LookWriter.h"
 #include "looks/LutStore.h"
-#include "../common/TestFiles.h"
 
 namespace vd {
 namespace {
@@ -33,7 +33,7 @@ float markerValue(int lookIndex, int variant = 0) {
 
 void writeLook(const fs::path& dir, int lookIndex, int variant = 0) {
     test::writeFile(dir / lookFileName(lookIndex),
-              encodeLookFile(markerCube(lookIndex, variant), lookEntry(lookIndex)->id));
+                    encodeLookFile(markerCube(lookIndex, variant), lookEntry(lookIndex)->id));
 }
 
 struct Request {

@@ -77,10 +77,10 @@ TEST_F(Store, DamagedFilesAreMovedAsideToNumberedBackups) {
     // JsonTest's; these are the store's own rules and two of the reader's.)
     const char* corrupt[] = {
         "x",
-        "{\"schema\":1}",                     // no looks member
-        "{\"schema\":0,\"looks\":[]}",        // schema too old
-        "",                                   // empty file
-        "{\"looks\":[{\"pack\":1}]}",         // a look without a name
+        "{\"schema\":1}",               // no looks member
+        "{\"schema\":0,\"looks\":[]}",  // schema too old
+        "",                             // empty file
+        "{\"looks\":[{\"pack\":1}]}",   // a look without a name
     };
     for (int n = 0; const char* text : corrupt) {
         writeFile(file, text);
