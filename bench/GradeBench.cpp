@@ -54,7 +54,8 @@ const std::vector<float>& look() {
     return cube;
 }
 
-// A frame with gradients, fine texture and a few bright lights, as camera log codes.
+// A float or 8-bit frame with gradients, fine texture and a few bright lights, as camera
+// log codes.
 struct Frame {
     std::vector<unsigned char> bytes;
     ImageView view;
@@ -87,9 +88,6 @@ struct Frame {
                     const std::size_t i = static_cast<std::size_t>(x) * 4 + k;
                     if (d == kDepthFloat) {
                         std::memcpy(row + 4 * i, &px[k], 4);
-                    } else if (d == kDepthShort) {
-                        const auto q = static_cast<uint16_t>(px[k] * 65535.0f + 0.5f);
-                        std::memcpy(row + 2 * i, &q, 2);
                     } else {
                         row[i] = static_cast<unsigned char>(px[k] * 255.0f + 0.5f);
                     }
