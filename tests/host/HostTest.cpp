@@ -1,16 +1,31 @@
-// Loading a bundle, animated values, edit reports, instances and threads, through the probe.
-// What the built plug-in exercises of the host (describing, the profiles, parameter values
-// through the C varargs, fixed choice options) is checked by its own tests.
+// The test host's own tests, through the probe plug-in: loading a bundle, properties,
+// animated values, edit reports, instances and threads, and the checks it makes after a
+// render. What the built plug-in exercises of the host (describing, the profiles, parameter
+// values through the C varargs, fixed choice options, depths, layouts, windows and regions
+// of interest) is checked by its own tests.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
+#include <atomic>
+#include <cstring>
+#include <thread>
 
+#include "PropertySet.h"
 #include "TestHost.h"
 
 namespace vd::testhost {
 namespace {
 
 const char* const kFilter = kOfxImageEffectContextFilter;
+
+// The probe loaded in a host of the given profile, with one filter instance.
+struct Probe {
+    TestHost host;
+    Instance* fx = nullptr;
+    explicit Probe(const HostProfile& profile = {}) : host(VD_PROBE_BUNDLE, profile) {
+        host.setUp(kFilter);
+        fx = &host.createInstance(kFilter);
+    }
+};
 
 std::vector<ActionRecord> actionsNamed(const TestHost& host, const std::string& action) {
     std::vector<ActionRecord> found;
@@ -22,6 +37,86 @@ std::vector<ActionRecord> actionsNamed(const TestHost& host, const std::string& 
     return found;
 }
 
+TEST(PropertySet, GetsReturnTheStatusOfARealHostForMissingMistypedAndOutOfRangeReads) {
+    PropertySet set;
+    set.defineInt("count", {1, 2});
+    int i = 0;
+    double d = 0;
+    char* s = nullptr;
+    EXPECT_EQ(set.getInt("count", 1, &i), kOfxStatOK);
+    EXPECT_EQ(i, 2);
+    EXPECT_EQ(set.getInt("missing", 0, &i), kOfxStatErrUnknown);
+    EXPECT_EQ(set.getDouble("count", 0, &d), kOfxStatErrValue);
+    EXPECT_EQ(set.getString("count", 0, &s), kOfxStatErrValue);
+    EXPECT_EQ(set.getInt("count", 2, &i), kOfxStatErrBadIndex);
+    EXPECT_EQ(set.getInt("count", -1, &i), kOfxStatErrBadIndex);
+    int two[2] = {};
+    EXPECT_EQ(set.getIntN("count", 2, two), kOfxStatOK);
+    EXPECT_EQ(two[1], 2);
+    int three[3] = {};
+    EXPECT_EQ(set.getIntN("count", 3, three), kOfxStatErrBadIndex);
+}
+
+TEST(PropertySet, SetsKeepTheTypeAppendOnlyAtTheEndAndRespectFixedDimensions) {
+    PropertySet set;
+    set.defineDouble("scale", {1.0, 1.0}, 2);
+    set.defineString("list", {});
+    EXPECT_EQ(set.setInt("scale", 0, 3), kOfxStatErrValue);
+    EXPECT_EQ(set.setDouble("scale", 2, 3.0), kOfxStatErrBadIndex);
+    EXPECT_EQ(set.setDouble("scale", 1, 0.5), kOfxStatOK);
+    EXPECT_EQ(set.real("scale", 1), 0.5);
+
+    EXPECT_EQ(set.setString("list", 1, "b"), kOfxStatErrBadIndex);  // a gap
+    EXPECT_EQ(set.setString("list", 0, "a"), kOfxStatOK);
+    EXPECT_EQ(set.setString("list", 1, "b"), kOfxStatOK);
+    EXPECT_EQ(set.strings("list"), (std::vector<std::string>{"a", "b"}));
+    const char* one[] = {"only"};
+    EXPECT_EQ(set.setStringN("list", 1, one), kOfxStatOK);
+    EXPECT_EQ(set.strings("list"), (std::vector<std::string>{"only"}));
+
+    // Properties the host did not define are accepted with the setter's type.
+    EXPECT_EQ(set.setString("OfxSomethingNew", 0, "x"), kOfxStatOK);
+    EXPECT_EQ(set.type("OfxSomethingNew"), PropType::string);
+    EXPECT_TRUE(set.writtenByPlugin("OfxSomethingNew"));
+    EXPECT_FALSE(set.writtenByPlugin("count"));
+}
+
+TEST(PropertySet, ResetRestoresTheHostDefaultAndDimensionCountsValues) {
+    PropertySet set;
+    set.defineString("labels", {"a", "b", "c"});
+    const char* two[] = {"x", "y"};
+    ASSERT_EQ(set.setStringN("labels", 2, two), kOfxStatOK);
+    int count = 0;
+    EXPECT_EQ(set.getDimension("labels", &count), kOfxStatOK);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(set.reset("labels"), kOfxStatOK);
+    EXPECT_EQ(set.strings("labels"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(set.getDimension("nothing", &count), kOfxStatErrUnknown);
+    EXPECT_EQ(set.reset("nothing"), kOfxStatErrUnknown);
+}
+
+TEST(PropertySet, ALockedDimensionRefusesANewCountButTakesNewValuesInPlace) {
+    PropertySet set;
+    set.defineString("options", {"a", "b", "c"});
+    set.lockDimension("options");
+    const char* five[] = {"1", "2", "3", "4", "5"};
+    const char* three[] = {"x", "y", "z"};
+    EXPECT_EQ(set.setStringN("options", 5, five), kOfxStatErrValue);
+    EXPECT_EQ(set.setStringN("options", 1, three), kOfxStatErrValue);
+    EXPECT_EQ(set.setString("options", 3, "d"), kOfxStatErrBadIndex);
+    EXPECT_EQ(set.setStringN("options", 3, three), kOfxStatOK);
+    EXPECT_EQ(set.setString("options", 0, "first"), kOfxStatOK);
+    EXPECT_EQ(set.strings("options"), (std::vector<std::string>{"first", "y", "z"}));
+}
+
+TEST(PropertySet, OnlyHandlesOfLiveSetsAreKnown) {
+    PropertySet set;
+    int notASet = 0;
+    EXPECT_EQ(PropertySet::fromHandle(set.handle()), &set);
+    EXPECT_EQ(PropertySet::fromHandle(reinterpret_cast<OfxPropertySetHandle>(&notASet)), nullptr);
+    EXPECT_EQ(PropertySet::fromHandle(nullptr), nullptr);
+}
+
 TEST(Loading, RefusesFoldersThatAreNotBundlesAndASecondHost) {
     EXPECT_THROW(TestHost("/tmp"), std::runtime_error);
     EXPECT_THROW(TestHost("/nonexistent/Thing.ofx.bundle"), std::runtime_error);
@@ -29,54 +124,27 @@ TEST(Loading, RefusesFoldersThatAreNotBundlesAndASecondHost) {
     EXPECT_THROW(TestHost second(VD_PROBE_BUNDLE), std::runtime_error);
 }
 
-TEST(Parameters, AnimatedNumbersInterpolateBetweenKeysAndIntegersHold) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
-    fx.setValueAtTime("amount", 0, 0.0);
-    fx.setValueAtTime("amount", 10, 1.0);
-    fx.setValueAtTime("count", 0, 0);
-    fx.setValueAtTime("count", 10, 10);
-    auto* params = static_cast<const OfxParameterSuiteV1*>(host.fetchSuite(kOfxParameterSuite, 1));
-    double amount = -1;
-    int count = -1;
-    EXPECT_EQ(params->paramGetValueAtTime(fx.param("amount").handle(), 2.5, &amount), kOfxStatOK);
-    EXPECT_DOUBLE_EQ(amount, 0.25);
-    EXPECT_EQ(params->paramGetValueAtTime(fx.param("count").handle(), 9.0, &count), kOfxStatOK);
-    EXPECT_EQ(count, 0);
-    params->paramGetValueAtTime(fx.param("amount").handle(), 20.0, &amount);
-    EXPECT_EQ(amount, 1.0);
-    fx.time = 5;
-    EXPECT_EQ(fx.doubleValue("amount"), 0.5);
-    EXPECT_EQ(fx.param("amount").keyTimes(), (std::vector<OfxTime>{0, 10}));
-    unsigned keys = 0;
-    EXPECT_EQ(params->paramGetNumKeys(fx.param("amount").handle(), &keys), kOfxStatOK);
-    EXPECT_EQ(keys, 2u);
-}
-
 TEST(Edits, AUserEditIsBracketedAndPluginEditsComeBackAtOnceOnTheSameThread) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
+    Probe probe;
+    TestHost& host = probe.host;
+    Instance& fx = *probe.fx;
     host.clearActions();
     EXPECT_EQ(fx.pressButton("bump"), kOfxStatOK);
 
     EXPECT_EQ(fx.intValue("count"), 3);
     EXPECT_EQ(fx.param("note").props.integer(kOfxParamPropSecret), 1);
-    const std::vector<ActionRecord> actions = host.actions();
-    ASSERT_EQ(actions.size(), 5u);
-    EXPECT_EQ(actions[0].action, kOfxActionBeginInstanceChanged);
-    EXPECT_EQ(actions[1].action, kOfxActionInstanceChanged);
-    EXPECT_EQ(actions[1].name, "bump");
-    EXPECT_EQ(actions[1].reason, kOfxChangeUserEdited);
-    // The two writes of the handler, reported inside it.
-    EXPECT_EQ(actions[2].name, "count");
-    EXPECT_EQ(actions[2].reason, kOfxChangePluginEdited);
-    EXPECT_EQ(actions[2].depth, 1);
-    EXPECT_EQ(actions[2].thread, actions[1].thread);
-    EXPECT_EQ(actions[3].name, "note");
-    EXPECT_EQ(actions[3].reason, kOfxChangePluginEdited);
-    EXPECT_EQ(actions[4].action, kOfxActionEndInstanceChanged);
+    // The two writes of the handler are reported inside it, on its thread.
+    std::vector<std::string> seen;
+    for (const ActionRecord& a : host.actions()) {
+        seen.push_back(a.action + " " + a.name + " " + a.reason + " " + std::to_string(a.depth) +
+                       (a.thread == std::this_thread::get_id() ? "" : " elsewhere"));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        kOfxActionBeginInstanceChanged + std::string("  OfxChangeUserEdited 0"),
+                        kOfxActionInstanceChanged + std::string(" bump OfxChangeUserEdited 0"),
+                        kOfxActionInstanceChanged + std::string(" count OfxChangePluginEdited 1"),
+                        kOfxActionInstanceChanged + std::string(" note OfxChangePluginEdited 1"),
+                        kOfxActionEndInstanceChanged + std::string("  OfxChangeUserEdited 0")}));
 
     const std::vector<ParamWrite> writes = fx.writes();
     ASSERT_EQ(writes.size(), 2u);
@@ -87,25 +155,10 @@ TEST(Edits, AUserEditIsBracketedAndPluginEditsComeBackAtOnceOnTheSameThread) {
     EXPECT_EQ(writes[1].propertyValue, "1");
 }
 
-TEST(Edits, ReportsCanBeSwitchedOffAndHostWritesAreNotRecorded) {
-    HostProfile profile;
-    profile.reportPluginEdits = false;
-    TestHost host(VD_PROBE_BUNDLE, profile);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
-    fx.setValue("count", 7);
-    EXPECT_TRUE(fx.writes().empty());
-    host.clearActions();
-    fx.pressButton("bump");
-    EXPECT_EQ(fx.intValue("count"), 8);
-    EXPECT_EQ(actionsNamed(host, kOfxActionInstanceChanged).size(), 1u);
-    EXPECT_EQ(fx.writes().size(), 2u);
-}
-
 TEST(Edits, EditBlocksAndTimedWritesAreRecordedAsThePlugInMadeThem) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
+    Probe probe;
+    TestHost& host = probe.host;
+    Instance& fx = *probe.fx;
     auto* params = static_cast<const OfxParameterSuiteV1*>(host.fetchSuite(kOfxParameterSuite, 1));
     auto* effects =
         static_cast<const OfxImageEffectSuiteV1*>(host.fetchSuite(kOfxImageEffectSuite, 1));
@@ -127,9 +180,9 @@ TEST(Edits, EditBlocksAndTimedWritesAreRecordedAsThePlugInMadeThem) {
 }
 
 TEST(Instances, DestroyingSendsTheActionAndForgetsTheInstance) {
-    TestHost host(VD_PROBE_BUNDLE);
-    host.setUp(kFilter);
-    Instance& a = host.createInstance(kFilter);
+    Probe probe;
+    TestHost& host = probe.host;
+    Instance& a = *probe.fx;
     host.createInstance(kFilter);
     EXPECT_EQ(host.instances().size(), 2u);
     const void* handle = a.handle();
@@ -141,51 +194,149 @@ TEST(Instances, DestroyingSendsTheActionAndForgetsTheInstance) {
     EXPECT_THROW(host.createInstance(kOfxImageEffectContextGeneral), std::out_of_range);
 }
 
-TEST(Threads, MultiThreadRunsEveryIndexOnSpawnedThreadsAndRefusesNesting) {
-    HostProfile profile;
-    profile.threads = 3;
-    TestHost host(VD_PROBE_BUNDLE, profile);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
-    fx.pressButton("probeThreads");
-    // 8 runs with the indexes 0..7 (sum 28), each on a spawned thread, each refused a nested
-    // call; the caller itself is not a spawned thread.
-    EXPECT_EQ(fx.stringValue("note"),
-              "status 0 calls 8 indexSum 28 spawned 8 nested 8 cpus 3 main 0");
+TEST(Threads, MultiThreadRunsEveryIndexOnSpawnedThreadsAndAFailingEntryNothing) {
+    for (const bool fails : {false, true}) {
+        HostProfile profile;
+        profile.threads = 3;
+        profile.multiThreadFails = fails;
+        Probe probe(profile);
+        probe.fx->pressButton("probeThreads");
+        // 8 runs with the indexes 0..7 (sum 28), each on a spawned thread, each refused a
+        // nested call; the caller itself is not a spawned thread.
+        EXPECT_EQ(probe.fx->stringValue("note"),
+                  fails ? "status 1 calls 0 indexSum 0 spawned 0 nested 0 cpus 3 main 0"
+                        : "status 0 calls 8 indexSum 28 spawned 8 nested 8 cpus 3 main 0");
+    }
 }
 
-TEST(Threads, AFailingEntryRunsNothing) {
-    HostProfile profile;
-    profile.multiThreadFails = true;
-    TestHost host(VD_PROBE_BUNDLE, profile);
-    host.setUp(kFilter);
-    Instance& fx = host.createInstance(kFilter);
-    fx.pressButton("probeThreads");
-    EXPECT_EQ(fx.stringValue("note"),
-              "status 1 calls 0 indexSum 0 spawned 0 nested 0 cpus 4 main 0");
+RenderRequest copyRequest(BitDepth depth, int components, OfxRectI bounds) {
+    RenderRequest request;
+    request.source = Image(depth, components, bounds);
+    request.source->fillPattern(7);
+    request.outputDepth = depth;
+    request.outputComponents = components;
+    request.outputBounds = bounds;
+    return request;
 }
 
-TEST(Threads, MutexesAreRecursiveAndTryLockReportsContention) {
-    TestHost host(VD_PROBE_BUNDLE);
-    auto* mt = static_cast<const OfxMultiThreadSuiteV1*>(host.fetchSuite(kOfxMultiThreadSuite, 1));
-    OfxMutexHandle mutex = nullptr;
-    ASSERT_EQ(mt->mutexCreate(&mutex, 1), kOfxStatOK);
-    EXPECT_EQ(mt->mutexLock(mutex), kOfxStatOK);
-    OfxStatus fromOtherThread = kOfxStatOK;
-    std::thread([&] { fromOtherThread = mt->mutexTryLock(mutex); }).join();
-    EXPECT_EQ(fromOtherThread, kOfxStatFailed);
-    EXPECT_EQ(mt->mutexUnLock(mutex), kOfxStatOK);
-    EXPECT_EQ(mt->mutexUnLock(mutex), kOfxStatOK);
-    std::thread([&] {
-        fromOtherThread = mt->mutexTryLock(mutex);
-        mt->mutexUnLock(mutex);
-    }).join();
-    EXPECT_EQ(fromOtherThread, kOfxStatOK);
-    EXPECT_EQ(mt->mutexDestroy(mutex), kOfxStatOK);
-    EXPECT_EQ(mt->mutexLock(mutex), kOfxStatErrBadHandle);
-    unsigned index = 7;
-    EXPECT_EQ(mt->multiThreadIndex(&index), kOfxStatFailed);
-    EXPECT_EQ(index, 0u);
+TEST(Render, TheHostNoticesKeptImagesOverrunsAndEscapingExceptions) {
+    Probe probe;
+    probe.fx->setValue("behaviour", 1);
+    RenderResult kept = probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 4, 4}));
+    EXPECT_EQ(kept.imagesNotReleased, 1);
+
+    probe.fx->setValue("behaviour", 2);
+    RenderRequest padded = copyRequest(BitDepth::byte, 4, {0, 0, 4, 4});
+    padded.rowPadding = 4;
+    EXPECT_TRUE(probe.fx->render(padded).paddingChanged);
+
+    probe.fx->setValue("behaviour", 3);
+    EXPECT_EQ(probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 4, 4})).status,
+              kOfxStatErrFatal);
+    const std::vector<std::string> problems = probe.host.problems();
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[0].find("not released"), std::string::npos);
+    EXPECT_NE(problems[1].find("outside the output"), std::string::npos);
+    EXPECT_NE(problems[2].find("the probe throws on request"), std::string::npos);
+}
+
+TEST(RenderDeathTest, ACrashInThePlugInNamesTheActionItHappenedIn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Probe probe;
+            probe.fx->setValue("behaviour", 5);
+            probe.fx->render(copyRequest(BitDepth::byte, 4, {0, 0, 2, 2}));
+        },
+        "the plug-in crashed \\(.*\\) during OfxImageEffectActionRender");
+}
+
+TEST(Render, SeveralThreadsMayRenderOneInstanceAtOnce) {
+    Probe probe;
+    probe.fx->setValue("behaviour", 4);
+    std::vector<std::thread> threads;
+    std::atomic<int> matching{0};
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        threads.emplace_back([&, seed] {
+            RenderRequest request = copyRequest(BitDepth::byte, 3, {0, 0, 9, 7});
+            request.source->fillPattern(seed);
+            request.time = seed;
+            if (probe.fx->render(request).output.bytes() == request.source->bytes()) {
+                ++matching;
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(matching, 4);
+    EXPECT_TRUE(probe.host.problems().empty());
+}
+
+// Device memory that lives in ordinary memory, to check what the host does with it.
+class FakeDevice : public DeviceMemory {
+  public:
+    std::vector<std::vector<unsigned char>> blocks;
+    int released = 0;
+    void* upload(const void* data, std::size_t bytes) override {
+        auto* p = static_cast<const unsigned char*>(data);
+        blocks.emplace_back(p, p + bytes);
+        return blocks.back().data();
+    }
+    bool download(void* handle, void* data, std::size_t bytes) override {
+        std::memcpy(data, handle, bytes);
+        return true;
+    }
+    void release(void*) override { ++released; }
+};
+
+TEST(Render, GpuImagesGoThroughTheDeviceMemory) {
+    Probe probe;
+    FakeDevice device;
+    device.blocks.reserve(2);  // keeps handed-out block addresses stable
+    RenderRequest request = copyRequest(BitDepth::float32, 4, {0, 0, 3, 2});
+    request.mode = RenderMode::cuda;
+    request.device = &device;
+    RenderResult result = probe.fx->render(request);
+    ASSERT_EQ(result.status, kOfxStatOK);
+    EXPECT_EQ(device.blocks.size(), 2u);
+    EXPECT_EQ(result.output.bytes(), request.source->bytes());
+    EXPECT_EQ(device.released, 2);
+}
+
+TEST(Images, AFetchedImageDescribesItselfAsAHostImageDoes) {
+    Probe probe;
+    auto* effects =
+        static_cast<const OfxImageEffectSuiteV1*>(probe.host.fetchSuite(kOfxImageEffectSuite, 1));
+    Clip& source = probe.fx->clip("Source");
+    OfxPropertySetHandle handle = nullptr;
+    EXPECT_EQ(effects->clipGetImage(source.handle(), 0, nullptr, &handle), kOfxStatFailed);
+
+    // Depths, layouts and bounds are read by every render of the built plug-in.
+    source.image = Image(BitDepth::short16, 4, {-2, 3, 6, 8});
+    source.image->premultiplied = true;
+    ASSERT_EQ(effects->clipGetImage(source.handle(), 0, nullptr, &handle), kOfxStatOK);
+    const PropertySet& image = *PropertySet::fromHandle(handle);
+    EXPECT_EQ(image.string(kOfxImageEffectPropPreMultiplication), kOfxImagePreMultiplied);
+    EXPECT_EQ(image.integers(kOfxImagePropRegionOfDefinition), (std::vector<int>{-2, 3, 6, 8}));
+    OfxRectD rod{};
+    EXPECT_EQ(effects->clipGetRegionOfDefinition(source.handle(), 0, &rod), kOfxStatOK);
+    EXPECT_EQ(rod.x1, -2);
+    EXPECT_EQ(rod.y2, 8);
+    EXPECT_EQ(probe.host.outstandingImages(), 1);
+    EXPECT_EQ(effects->clipReleaseImage(handle), kOfxStatOK);
+    EXPECT_EQ(probe.host.outstandingImages(), 0);
+    EXPECT_EQ(effects->clipReleaseImage(handle), kOfxStatErrBadHandle);
+    ASSERT_EQ(probe.host.problems().size(), 1u);
+    EXPECT_NE(probe.host.problems()[0].find("released twice"), std::string::npos);
+}
+
+// Sample conversion itself is the engine's (grade/Samples.h), tested with its renders.
+TEST(Images, AccessOutsideTheImageThrows) {
+    Image bytes(BitDepth::byte, 3, {-1, -1, 1, 1});
+    EXPECT_THROW(bytes.at(1, 0, 0), std::out_of_range);
+    EXPECT_THROW(bytes.at(0, 0, 3), std::out_of_range);
+    EXPECT_THROW(Image(BitDepth::float32, 2, {0, 0, 1, 1}), std::invalid_argument);
 }
 
 }  // namespace

@@ -11,19 +11,17 @@
 // order. kTolerance (1e-6, a few units in the last place of values near 1) allows for a
 // compiler fusing one of those multiply-adds, and nothing else.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "../common/TestFiles.h"
 #include "TestHost.h"
 #include "grade/PixelMath.h"
 #include "looks/Catalogue.h"
@@ -33,6 +31,10 @@ namespace vd {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
+using test::ScopedEnv;
+using test::TempDir;
+using test::writeFile;
 using testhost::BitDepth;
 using testhost::Image;
 using testhost::Instance;
@@ -43,34 +45,6 @@ using testhost::TestHost;
 constexpr float kTolerance = 1e-6f;
 // A look must move some channel of the test picture by more than this to count as applied.
 constexpr float kVisible = 0.02f;
-
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // 64 x 36 float RGBA: colours spread through the cube and a little beyond it on both sides
 // (the sampler clamps those), so every look changes many pixels.
@@ -128,22 +102,12 @@ float maxDifference(const Image& a, const Image& b) {
     return worst;
 }
 
-std::vector<std::uint8_t> readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
 LutCube decodeShipped(int lookIndex) {
-    const std::vector<std::uint8_t> bytes =
-        readBytes(fs::path(VD_BUNDLE_LOOKS_DIR) / lookFileName(lookIndex));
+    const std::string bytes = readFile(fs::path(VD_BUNDLE_LOOKS_DIR) / lookFileName(lookIndex));
     LutCube cube;
-    EXPECT_TRUE(decodeLookFile(bytes.data(), bytes.size(), cube)) << lookFileName(lookIndex);
+    EXPECT_TRUE(
+        decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), cube))
+        << lookFileName(lookIndex);
     return cube;
 }
 
@@ -231,19 +195,10 @@ TEST_F(PluginLooks, EveryPackAndOptionRendersItsOwnLookFileBlendedByIntensity) {
 class UnloadableLooks : public PluginLooks {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vd-plugin-looks-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        bundle_ = root_ / "VandrelHuebench.ofx.bundle";
         const fs::path binaryDir = bundle_ / "Contents" / "Linux-x86-64";
         fs::create_directories(binaryDir);
         fs::copy_file(fs::path(VD_BUNDLE_DIR) / "Contents" / "Linux-x86-64" / "VandrelHuebench.ofx",
                       binaryDir / "VandrelHuebench.ofx");
-    }
-    void TearDown() override {
-        PluginLooks::TearDown();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     // Every look renders as "None" does, and succeeds, twice over (the second time the
@@ -257,8 +212,9 @@ class UnloadableLooks : public PluginLooks {
         }
     }
 
-    fs::path root_;
-    fs::path bundle_;
+    TempDir tmp_;
+    const fs::path root_ = tmp_.path();
+    const fs::path bundle_ = root_ / "VandrelHuebench.ofx.bundle";
 };
 
 TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
@@ -269,12 +225,12 @@ TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
     }
     auto damage = [&](int pack, int option, auto change) {
         const int index = *findLook(pack, option);
-        std::vector<std::uint8_t> bytes = readBytes(looks / lookFileName(index));
+        std::string bytes = readFile(looks / lookFileName(index));
         change(bytes);
-        writeBytes(looks / lookFileName(index), bytes);
+        writeFile(looks / lookFileName(index), bytes);
         return index;
     };
-    std::vector<int> damaged = {
+    const int damaged[] = {
         // The file whose presence marks the directory, cut in half: the directory is still
         // chosen, the look is not loaded.
         damage(1, 1, [](auto& b) { b.resize(b.size() / 2); }),
@@ -285,18 +241,9 @@ TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
         damage(4, 1, [](auto& b) { b[8] ^= 0x03; }),
         // Empty, and text that is no look file at all.
         damage(5, 1, [](auto& b) { b.clear(); }),
-        damage(2, 3,
-               [](auto& b) {
-                   const std::string text = "LUT_3D_SIZE 2\n0 0 0\n";
-                   b.assign(text.begin(), text.end());
-               }),
+        damage(2, 3, [](auto& b) { b = "LUT_3D_SIZE 2\n0 0 0\n"; }),
     };
-    // A directory where a look file should be.
-    const int folder = *findLook(2, 1);
-    fs::remove(looks / lookFileName(folder));
-    fs::create_directory(looks / lookFileName(folder));
-    damaged.push_back(folder);
-
+    // Entries that are no regular files at all are HostileFilesTest's.
     const ScopedEnv override("VD_LOOKS_DIR", looks.string());
     start(bundle_.string());
     for (int index : damaged) {

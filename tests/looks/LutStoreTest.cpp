@@ -2,15 +2,13 @@
 // remembers failures, and that concurrent renders each get the right look.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../common/TestFiles.h"
 #include "looks/Catalogue.h"
 #include "looks/LutStore.h"
 #include "looks/LutStoreTesting.h"
@@ -34,15 +32,9 @@ float markerValue(int lookIndex, int variant = 0) {
     return static_cast<float>(quantiseSample(markerCube(lookIndex, variant).samples[0]) / 65535.0);
 }
 
-void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
 void writeLook(const fs::path& dir, int lookIndex, int variant = 0) {
-    writeFile(dir / lookFileName(lookIndex),
-              encodeLookFile(markerCube(lookIndex, variant), lookEntry(lookIndex)->id));
+    test::writeFile(dir / lookFileName(lookIndex),
+                    encodeLookFile(markerCube(lookIndex, variant), lookEntry(lookIndex)->id));
 }
 
 struct Request {
@@ -65,29 +57,21 @@ bool holdsLook(const Request& r, int lookIndex, int variant = 0) {
 
 class LutStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vd-lutstore-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        looks_ = root_ / "looks";
+    LutStoreTest() {
         fs::create_directories(looks_);
-        ::setenv("VD_LOOKS_DIR", looks_.c_str(), 1);
         resetLutStoreForTests();
     }
-    void TearDown() override {
-        ::unsetenv("VD_LOOKS_DIR");
-        resetLutStoreForTests();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    ~LutStoreTest() override { resetLutStoreForTests(); }
     void writeAllLooks() {
         for (int i = 0; i < lookCount(); ++i) {
             writeLook(looks_, i);
         }
     }
 
-    fs::path root_;
-    fs::path looks_;
+    test::TempDir tmp_;
+    const fs::path root_ = tmp_.path();
+    const fs::path looks_ = root_ / "looks";
+    test::ScopedEnv env_{"VD_LOOKS_DIR", looks_.string()};
 };
 
 TEST_F(LutStoreTest, SearchTakesTheFirstCandidateHoldingTheProbeFile) {
@@ -104,12 +88,12 @@ TEST_F(LutStoreTest, SearchTakesTheFirstCandidateHoldingTheProbeFile) {
     };
 
     EXPECT_EQ(found(envDir), fs::path());  // nothing holds the probe yet
-    writeFile(localLooks / probe, {1});
+    test::writeFile(localLooks / probe, "1");
     EXPECT_TRUE(fs::equivalent(found(envDir), localLooks));
-    writeFile(bundleLooks / probe, {1});
+    test::writeFile(bundleLooks / probe, "1");
     EXPECT_TRUE(fs::equivalent(found(envDir), bundleLooks));
     EXPECT_TRUE(fs::equivalent(found(""), bundleLooks));  // an empty variable is no candidate
-    writeFile(envDir / probe, {1});
+    test::writeFile(envDir / probe, "1");
     EXPECT_EQ(found(envDir), envDir);
 
     // The probe must be a regular file; a link to one counts.
@@ -161,7 +145,7 @@ TEST_F(LutStoreTest, LeastRecentlyUsedLookIsEvictedAndReadAgain) {
 
 TEST_F(LutStoreTest, FailedLoadIsRememberedUntilItsSlotIsReused) {
     writeAllLooks();
-    writeFile(looks_ / lookFileName(4), {'V', 'D', 'L', '1', 0});
+    test::writeFile(looks_ / lookFileName(4), std::string("VDL1\0", 5));
     EXPECT_FALSE(request(4).ok);
     writeLook(looks_, 4);  // repaired on disk
     EXPECT_FALSE(request(4).ok);

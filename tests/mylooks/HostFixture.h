@@ -12,6 +12,7 @@
 
 #include "TempEnv.h"
 #include "TestHost.h"
+#include "controls/Controls.h"
 #include "looks/Catalogue.h"
 #include "mylooks/Json.h"
 
@@ -21,25 +22,31 @@ using testhost::HostProfile;
 using testhost::Instance;
 using testhost::TestHost;
 
+// The number controls that a look keeps, by name (each saved under its own name): the ones
+// Reset and Apply Look set.
+inline std::vector<std::string> savedNumberControls() {
+    std::vector<std::string> names;
+    for (const ParamSpec& row : paramTable()) {
+        if (row.kind == ParamKind::number && !row.savedKeys.empty()) {
+            names.push_back(row.name);
+        }
+    }
+    return names;
+}
+
 class HostFixture : public TempEnv {
   protected:
     void SetUp() override {
-        TempEnv::SetUp();
-        const char* path = std::getenv("PATH");
-        oldPath_ = path ? path : "";
         // A stand-in browser opener that appends each address it is given to a file.
         const std::string bin = dir_ + "/bin";
         ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
         writeFile(bin + "/xdg-open",
                   "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + dir_ + "/opened.txt'\n");
         ASSERT_EQ(::chmod((bin + "/xdg-open").c_str(), 0755), 0);
-        ::setenv("PATH", (bin + ":" + oldPath_).c_str(), 1);
+        const char* old = std::getenv("PATH");
+        env_.emplace_back("PATH", bin + ":" + (old ? old : ""));
     }
-    void TearDown() override {
-        host_.reset();
-        ::setenv("PATH", oldPath_.c_str(), 1);
-        TempEnv::TearDown();
-    }
+    void TearDown() override { host_.reset(); }
 
     // Loads the bundle and creates one instance in the filter context.
     Instance& start(HostProfile profile = {}) {
@@ -80,7 +87,6 @@ class HostFixture : public TempEnv {
 
     std::unique_ptr<TestHost> host_;
     Instance* fx_ = nullptr;
-    std::string oldPath_;
 };
 
 }  // namespace vd::test

@@ -33,17 +33,6 @@ class MyLooks : public HostFixture {
     }
 };
 
-// The number controls that a look keeps, by name (each saved under its own name).
-std::vector<std::string> savedNumberControls() {
-    std::vector<std::string> names;
-    for (const ParamSpec& row : paramTable()) {
-        if (row.kind == ParamKind::number && !row.savedKeys.empty()) {
-            names.push_back(row.name);
-        }
-    }
-    return names;
-}
-
 // Every field of a look set to a value no default has.
 SavedLook distinctLook(const std::string& name) {
     SavedLook look;
@@ -203,65 +192,50 @@ TEST_F(MyLooks, DeleteMovesTheSelectionAndEmptiesTheMenu) {
     EXPECT_EQ(status(), "No look to delete.");
 }
 
-TEST_F(MyLooks, FixedPoolIsRelabelledInPlace) {
-    for (const bool withSetStringN : {true, false}) {
-        SCOPED_TRACE(withSetStringN ? "propSetStringN" : "no propSetStringN");
-        HostProfile profile;
-        profile.fixedChoiceOptions = true;
-        profile.propSetStringN = withSetStringN;
-        writeLooks(namedLooks(30));
-        Instance& fx = start(profile);
-        std::vector<std::string> expected;
-        for (int i = 1; i <= 30; ++i) {
-            expected.push_back("Look " + std::to_string(i));
+// A fixed pool of 30 options is relabelled in place; a dynamic menu shows at most 200 names.
+TEST_F(MyLooks, MenuShowsAsManyNamesAsItsModeAllows) {
+    for (const bool fixed : {true, false}) {
+        for (const bool withSetStringN : {true, false}) {
+            SCOPED_TRACE(std::string(fixed ? "fixed pool" : "dynamic") +
+                         (withSetStringN ? ", propSetStringN" : ", no propSetStringN"));
+            HostProfile profile;
+            profile.fixedChoiceOptions = fixed;
+            profile.propSetStringN = withSetStringN;
+            const int shown = fixed ? 30 : 200;
+            std::vector<std::string> full;
+            for (const SavedLook& look : namedLooks(shown)) {
+                full.push_back(look.name);
+            }
+            writeLooks(namedLooks(shown));
+            Instance& fx = start(profile);
+            EXPECT_EQ(menu(), full);
+            fx.setValue("lookName", std::string("Extra"));
+            fx.pressButton("saveLook");
+            EXPECT_EQ(status(), "Saved Extra. The menu cannot show every saved look.");
+            EXPECT_EQ(menu(), full);
+            EXPECT_EQ(fx.intValue("savedLooks"), shown);
+            if (fixed) {
+                writeLooks(namedLooks(1));
+                fx.userEdit("savedLooks", 0);
+                fx.pressButton("deleteLook");
+                EXPECT_EQ(status(), "Deleted Look 1.");
+                std::vector<std::string> empty(30, " ");
+                empty[0] = "No saved looks";
+                EXPECT_EQ(menu(), empty);
+                EXPECT_EQ(fx.intValue("savedLooks"), 0);
+                // Choosing a blank entry changes nothing.
+                fx.setValue("lookName", std::string("as typed"));
+                fx.userEdit("savedLooks", 5);
+                EXPECT_EQ(fx.stringValue("lookName"), "as typed");
+            }
+            EXPECT_TRUE(host_->problems().empty());
+            host_.reset();
         }
-        EXPECT_EQ(menu(), expected);
-
-        fx.setValue("lookName", std::string("Extra"));
-        fx.pressButton("saveLook");
-        EXPECT_EQ(status(), "Saved Extra. The menu cannot show every saved look.");
-        EXPECT_EQ(menu(), expected);
-        EXPECT_EQ(fx.intValue("savedLooks"), 30);
-
-        writeLooks(namedLooks(1));
-        fx.userEdit("savedLooks", 0);
-        fx.pressButton("deleteLook");
-        EXPECT_EQ(status(), "Deleted Look 1.");
-        std::vector<std::string> empty(30, " ");
-        empty[0] = "No saved looks";
-        EXPECT_EQ(menu(), empty);
-        EXPECT_EQ(fx.intValue("savedLooks"), 0);
-
-        // Choosing a blank entry changes nothing.
-        fx.setValue("lookName", std::string("as typed"));
-        fx.clearWrites();
-        fx.userEdit("savedLooks", 5);
-        EXPECT_EQ(fx.stringValue("lookName"), "as typed");
-        EXPECT_TRUE(host_->problems().empty());
-        host_.reset();
     }
     // A pool exactly as long as the list reads back like options that follow it, so both
     // mode lines appear.
     EXPECT_NE(readFile(path("debug.log")).find("saved-looks menu: fixed-pool\n"),
               std::string::npos);
-}
-
-TEST_F(MyLooks, DynamicMenuShowsAtMost200Names) {
-    for (const bool withSetStringN : {true, false}) {
-        SCOPED_TRACE(withSetStringN ? "propSetStringN" : "no propSetStringN");
-        HostProfile profile;
-        profile.propSetStringN = withSetStringN;
-        writeLooks(namedLooks(200));
-        Instance& fx = start(profile);
-        EXPECT_EQ(menu().size(), 200u);
-        fx.setValue("lookName", std::string("One too many"));
-        fx.pressButton("saveLook");
-        EXPECT_EQ(status(), "Saved One too many. The menu cannot show every saved look.");
-        EXPECT_EQ(menu().size(), 200u);
-        EXPECT_EQ(menu().back(), "Look 200");
-        EXPECT_EQ(fx.intValue("savedLooks"), 200);
-        host_.reset();
-    }
 }
 
 TEST_F(MyLooks, NewerFileRefusesEveryCommandAndStaysUntouched) {
@@ -276,6 +250,10 @@ TEST_F(MyLooks, NewerFileRefusesEveryCommandAndStaysUntouched) {
         EXPECT_EQ(status(), "My Looks is from a newer plugin.") << button;
     }
     EXPECT_EQ(readFile(myLooksFile()), text);
+    EXPECT_FALSE(::access((myLooksFile() + ".bak").c_str(), F_OK) == 0 ||
+                 ::access((myLooksFile() + ".tmp").c_str(), F_OK) == 0);
+    EXPECT_NE(readFile(path("debug.log")).find("my looks: file schema is newer; left it alone\n"),
+              std::string::npos);
 }
 
 TEST_F(MyLooks, DamagedFileIsReportedOnceByTheMenuRefresh) {

@@ -2,28 +2,21 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "../common/TestFiles.h"
+
 namespace vd::platform {
 namespace {
 
-class TempDir : public ::testing::Test {
+class Files : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vd_platform_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        const std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    std::string dir_;
+    test::TempDir tmp_;
+    const std::string dir_ = tmp_.path();
 };
 
 TEST(PathTest, JoinInsertsExactlyOneSeparator) {
@@ -36,7 +29,7 @@ TEST(PathTest, JoinInsertsExactlyOneSeparator) {
     EXPECT_EQ(parentPath("/c"), "/");
 }
 
-TEST_F(TempDir, WritesReadsReplacesAndRemovesFiles) {
+TEST_F(Files, WritesReadsReplacesAndRemovesFiles) {
     const std::string nested = joinPath(dir_, "x/y/z");
     ASSERT_TRUE(createDirectories(nested));
     EXPECT_TRUE(fileStatus(nested).isDirectory);
@@ -70,7 +63,7 @@ TEST_F(TempDir, WritesReadsReplacesAndRemovesFiles) {
     EXPECT_FALSE(fileStatus(file).exists);
 }
 
-TEST_F(TempDir, FileLockIsExclusiveBetweenHolders) {
+TEST_F(Files, FileLockIsExclusiveBetweenHolders) {
     const std::string lockPath = joinPath(dir_, "x.lock");
     FileLock a(lockPath);
     ASSERT_TRUE(a.locked());
@@ -84,29 +77,6 @@ TEST_F(TempDir, FileLockIsExclusiveBetweenHolders) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST(ModuleTest, FindsTheDirectoryOfTheRunningBinary) {
-    const std::string dir = moduleDirectory();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_TRUE(fileStatus(dir).isDirectory);
-}
-
-TEST(LibraryTest, OpensSymbolsAndReportsErrors) {
-    void* lib = openLibrary("libm.so.6");
-    ASSERT_NE(lib, nullptr);
-    EXPECT_NE(librarySymbol(lib, "cos"), nullptr);
-    closeLibrary(lib);
-    EXPECT_EQ(openLibrary("libdoes-not-exist.so"), nullptr);
-    EXPECT_FALSE(libraryError().empty());
-    EXPECT_EQ(librarySymbol(nullptr, "cos"), nullptr);
-}
-
-TEST(EnvTest, DistinguishesUnsetFromEmpty) {
-    ::setenv("VD_PLATFORM_TEST_EMPTY", "", 1);
-    ::unsetenv("VD_PLATFORM_TEST_UNSET");
-    EXPECT_EQ(getEnv("VD_PLATFORM_TEST_EMPTY"), std::optional<std::string>(""));
-    EXPECT_EQ(getEnv("VD_PLATFORM_TEST_UNSET"), std::nullopt);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 namespace vd {
 namespace {
 
+using test::readFile;
+
 class Support : public test::TempEnv {};
 
 TEST_F(Support, DirectoryComesFromTheEnvironmentInOrder) {

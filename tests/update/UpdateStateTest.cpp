@@ -1,7 +1,6 @@
 #include "update/UpdateState.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <optional>
 #include <string>
@@ -37,18 +36,10 @@ TEST(UpdateVersion, ComparesThreeNumericComponents) {
     }
 }
 
-TEST(UpdateStateText, RoundTripsAndSkipsUnknownMembers) {
-    UpdateState s;
-    s.updateVersion = "1.0.0";
-    s.updateUrl = "https://example.test/get?a=\"b\"";
-    s.lastUpdateCheck = 1780000000;
-    const std::string text = formatUpdateStateText(s);
-    std::optional<UpdateState> back = parseUpdateStateText(text);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->updateVersion, s.updateVersion);
-    EXPECT_EQ(back->updateUrl, s.updateUrl);
-    EXPECT_EQ(back->lastUpdateCheck, s.lastUpdateCheck);
-
+// The plug-in reads what formatUpdateStateText writes (ButtonsHostTest); here what else a
+// file may hold.
+TEST(UpdateStateText, SkipsUnknownMembersAndRefusesWrongTypes) {
+    std::optional<UpdateState> back;
     back = parseUpdateStateText("{\"lastUpdateCheck\": 5, \"other\": [1, {\"x\": null}]}");
     ASSERT_TRUE(back);
     EXPECT_EQ(back->lastUpdateCheck, 5);
@@ -59,44 +50,32 @@ TEST(UpdateStateText, RoundTripsAndSkipsUnknownMembers) {
     EXPECT_EQ(parseUpdateStateText("{\"lastUpdateCheck\": 1e300}")->lastUpdateCheck, 0);
 }
 
-// A fresh support directory, with the environment restored afterwards.
+// A newer version with its address is shown through the plug-in (ButtonsHostTest); here the
+// files that show nothing.
 class UpdateNoticeFile : public test::TempEnv {};
 
 TEST_F(UpdateNoticeFile, NoticeOnlyForANewerVersionWithAUrl) {
     EXPECT_EQ(updateStatePath(), dir_ + "/UpdateState.json");
-    EXPECT_FALSE(updateNoticeState().newer);  // no file yet
-
     UpdateState s;
-    s.updateVersion = "1.0.0";
     s.updateUrl = "https://example.test/download";
     s.lastUpdateCheck = 100;
-    ASSERT_TRUE(saveUpdateState(s));
-    UpdateNotice n = updateNoticeState();
-    EXPECT_TRUE(n.newer);
-    EXPECT_EQ(n.message, "Update available: v1.0.0");
-    EXPECT_EQ(n.url, "https://example.test/download");
-    EXPECT_EQ(loadUpdateState()->lastUpdateCheck, 100);
-
     s.updateVersion = "0.9.9";
     ASSERT_TRUE(saveUpdateState(s));
-    n = updateNoticeState();
+    EXPECT_EQ(loadUpdateState()->lastUpdateCheck, 100);
+    const UpdateNotice n = updateNoticeState();
     EXPECT_FALSE(n.newer);
-    EXPECT_EQ(n.message, "");
-    EXPECT_EQ(n.url, "");
+    EXPECT_EQ(n.message + n.url, "");
 
     s.updateVersion = "2.0";
     s.updateUrl = "";
     ASSERT_TRUE(saveUpdateState(s));
     EXPECT_FALSE(updateNoticeState().newer);
 
-    writeFile(path("UpdateState.json"), "{\"updateVersion\": \"3.0\", garbage");
+    test::writeFile(path("UpdateState.json"), "{\"updateVersion\": \"3.0\", garbage");
     EXPECT_FALSE(loadUpdateState());
     EXPECT_FALSE(updateNoticeState().newer);
 
     ::unsetenv("VD_SUPPORT_DIR");
-    ::setenv("HOME", "", 1);
-    ::unsetenv("APPDATA");
-    ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(updateStatePath(), "");
     EXPECT_FALSE(saveUpdateState(s));
 }

@@ -4,11 +4,9 @@
 //   2 writes one byte past the last output row, 3 throws, 4 copies on the host's threads,
 //   5 crashes;
 // - pressing "bump" adds 1 to "count" and hides "note" (two plug-in edits);
-// - pressing "probeThreads" runs multiThread and writes what it saw to "note";
-// - every render writes the render mode it saw to "seen".
+// - pressing "probeThreads" runs multiThread and writes what it saw to "note".
 #include <atomic>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -100,7 +98,6 @@ OfxStatus describeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     setStrings(p, kOfxParamPropChoiceOption, 6, behaviours);
     p = define(set, kOfxParamTypeString, "note", "Note");
     gProps->propSetString(p, kOfxParamPropDefault, 0, "hello");
-    p = define(set, kOfxParamTypeString, "seen", "Seen");
     define(set, kOfxParamTypePushButton, "bump", "Bump");
     define(set, kOfxParamTypePushButton, "probeThreads", "Probe threads");
     p = define(set, kOfxParamTypePage, "page", "Page");
@@ -237,22 +234,6 @@ void copySlice(unsigned index, unsigned count, void* arg) {
              job.window.y1 + int(index + 1) * height / int(count));
 }
 
-std::string renderMode(OfxPropertySetHandle inArgs) {
-    int enabled = 0;
-    void* handle = nullptr;
-    if (gProps->propGetInt(inArgs, kOfxImageEffectPropCudaEnabled, 0, &enabled) == kOfxStatOK &&
-        enabled) {
-        gProps->propGetPointer(inArgs, kOfxImageEffectPropCudaStream, 0, &handle);
-        return "cuda " + std::to_string(reinterpret_cast<std::uintptr_t>(handle));
-    }
-    if (gProps->propGetInt(inArgs, kOfxImageEffectPropOpenCLEnabled, 0, &enabled) == kOfxStatOK &&
-        enabled) {
-        gProps->propGetPointer(inArgs, kOfxImageEffectPropOpenCLCommandQueue, 0, &handle);
-        return "opencl " + std::to_string(reinterpret_cast<std::uintptr_t>(handle));
-    }
-    return "cpu";
-}
-
 OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs) {
     const int behaviour = intValue(effect, "behaviour");
     if (behaviour == 3) {
@@ -265,7 +246,6 @@ OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs) {
     gProps->propGetDouble(inArgs, kOfxPropTime, 0, &time);
     CopyJob job{};
     gProps->propGetIntN(inArgs, kOfxImageEffectPropRenderWindow, 4, &job.window.x1);
-    gParams->paramSetValue(param(effect, "seen"), renderMode(inArgs).c_str());
 
     OfxImageClipHandle sourceClip, outputClip;
     gEffects->clipGetHandle(effect, kOfxImageEffectSimpleSourceClipName, &sourceClip, nullptr);
