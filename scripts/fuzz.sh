@@ -44,12 +44,14 @@ fuzz_one() {
     -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "$corpus" >"$log" 2>&1 || rc=$?
   # Keep only inputs that add coverage to the committed corpus.
   "$bin" -merge=1 "$corpus" "$work" >>"$log" 2>&1 || true
+  # The fuzzer's final statistics; "?" where a run ended before printing them.
+  stat() { awk -v k="stat::$1:" '$1 == k {v = $2} END {print (v == "" ? "?" : v)}' "$log"; }
   local execs rate cov
-  execs=$(grep -oE 'stat::number_of_executed_units: [0-9]+' "$log" | awk '{print $2}' | tail -n1)
-  rate=$(grep -oE 'stat::average_exec_per_sec: [0-9]+' "$log" | awk '{print $2}' | tail -n1)
-  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n1)
+  execs=$(stat number_of_executed_units)
+  rate=$(stat average_exec_per_sec)
+  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n1 || true)
   printf '%-10s executions %-12s exec/s %-8s %s  crashes %s  corpus %s files\n' "$name" \
-    "${execs:-?}" "${rate:-?}" "${cov:-?}" "$(find "$crashes" -type f | wc -l)" \
+    "$execs" "$rate" "${cov:-?}" "$(find "$crashes" -type f | wc -l)" \
     "$(find "$corpus" -type f | wc -l)"
   return $rc
 }
