@@ -22,6 +22,7 @@ struct LutSlot {
     int lookIndex = -1;
     LutCube cube;
     bool valid = false;
+    std::string failure;  // why the load failed, when it did
     std::uint32_t lastUse = 0;
 };
 
@@ -52,6 +53,7 @@ void clearSlot(LutSlot& slot) {
     slot.cube.edge = 0;
     std::vector<float>().swap(slot.cube.samples);
     slot.valid = false;
+    slot.failure.clear();
     slot.lastUse = 0;
 }
 
@@ -88,16 +90,24 @@ LutSlot* fetchSlot(LutStoreState& s, int lookIndex) {
     // From here on the slot records a failed load until the decode succeeds, also when an
     // exception leaves this function.
     resolveOnce(s);
+    const std::string file = lookFileName(lookIndex);
     if (s.looksDir.empty()) {
+        victim->failure = file + ": no looks directory found beside the plug-in or in VD_LOOKS_DIR";
         return victim;
     }
     std::string bytes;
-    const std::string path = platform::joinPath(s.looksDir, lookFileName(lookIndex));
-    if (platform::readWholeFile(path, kMaxLookFileBytes, bytes) != platform::ReadResult::ok) {
+    const std::string path = platform::joinPath(s.looksDir, file);
+    const platform::ReadResult read = platform::readWholeFile(path, kMaxLookFileBytes, bytes);
+    if (read == platform::ReadResult::missing) {
+        victim->failure = file + ": missing from " + s.looksDir;
         return victim;
     }
-    victim->valid = decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+    victim->valid = read == platform::ReadResult::ok &&
+                    decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                    bytes.size(), victim->cube);
+    if (!victim->valid) {
+        victim->failure = file + ": " + path + " is unreadable or damaged";
+    }
     return victim;
 }
 
@@ -138,7 +148,8 @@ void initLutStore() {
     resolveOnce(s);
 }
 
-bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge) {
+bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge,
+                std::string* reason) {
     std::vector<float>().swap(samples);
     edge = 0;
     if (option < 1) {
@@ -152,6 +163,9 @@ bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t
     std::lock_guard<std::mutex> guard(s.lock);
     const LutSlot* slot = fetchSlot(s, *lookIndex);
     if (slot == nullptr || !slot->valid) {
+        if (reason != nullptr && slot != nullptr) {
+            *reason = slot->failure;
+        }
         return false;
     }
     samples = slot->cube.samples;

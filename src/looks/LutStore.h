@@ -21,8 +21,12 @@ void initLutStore();
 // True with edge 0: no look was asked for (option below 1, pack 0, or an option that no look
 // carries). True with edge > 0: the look. False: the look could not be loaded (no looks
 // directory, missing, unreadable or rejected file); samples are then empty and edge 0.
-// Only std::bad_alloc can escape, after the lock is released.
-bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge);
+// Only std::bad_alloc can escape, after the lock is released. On false, a non-null reason
+// receives why, as the store found it when it tried the file: the look's file name, then
+// that no looks directory was found, that the file is missing from the directory, or that
+// it is unreadable or damaged.
+bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge,
+                std::string* reason = nullptr);
 
 // The first of these that holds the probe file "iphone-apple-log-01.vdlk" as a regular
 // file: $VD_LOOKS_DIR when set and not empty, then the plug-in module's directory followed

@@ -23,7 +23,6 @@
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
 #include "ofx/Properties.h"
-#include "platform/Platform.h"
 #include "support/Support.h"
 
 namespace vd {
@@ -257,21 +256,6 @@ struct LookForRender {
     std::string status;  // the value of kLookStatusProperty
 };
 
-// Why look (pack, option) did not load, in words for the debug log and the status.
-std::string lookFailureReason(int pack, int option) {
-    const std::optional<int> index = findLook(pack, option);
-    const std::string file = index ? lookFileName(*index) : std::string("(unknown look)");
-    const std::string dir = resolveLooksDir();
-    if (dir.empty()) {
-        return file + ": no looks directory found beside the plug-in or in VD_LOOKS_DIR";
-    }
-    const std::string path = platform::joinPath(dir, file);
-    if (!platform::fileStatus(path).exists) {
-        return file + ": missing from " + dir;
-    }
-    return file + ": " + path + " is unreadable or damaged";
-}
-
 // Logs a failure once per look and reason for the life of the process.
 void logLookFailure(const std::string& reason) {
     // Never freed, like every other process-wide object: a render may still run while the
@@ -295,10 +279,10 @@ void readLook(const ParamAccess& params, double time, int pack, LookForRender& l
         look.status = "none";
         return;
     }
-    if (!getLookLut(pack, option, look.samples, look.edge)) {
+    std::string reason;
+    if (!getLookLut(pack, option, look.samples, look.edge, &reason)) {
         look.samples.clear();
         look.edge = 0;
-        const std::string reason = lookFailureReason(pack, option);
         logLookFailure(reason);
         look.status = "failed: " + reason;
         return;
