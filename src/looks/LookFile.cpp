@@ -1,12 +1,11 @@
 #include "looks/LookFile.h"
 
-#include <lzma.h>
-
 #include <cstring>
 #include <vector>
 
 #include "looks/ChaCha20Poly1305.h"
 #include "looks/LookKey.h"
+#include "looks/Lzma.h"
 
 namespace vd {
 namespace {
@@ -51,62 +50,6 @@ std::uint32_t lorenzoPrediction(const std::uint16_t* p, std::size_t i, std::uint
         sum += p[i - 1 - dg - db];
     }
     return sum;
-}
-
-// Releases the decoder's memory however the decode ends.
-struct LzmaStream {
-    lzma_stream stream{};
-    ~LzmaStream() { lzma_end(&stream); }
-};
-
-// Decodes an LZMA1 stream that must produce exactly outLen bytes; an end marker right after
-// the last byte is accepted, as is a stream without one. False on any decoder error, on
-// input that ends early and on a stream that ends before outLen bytes.
-bool lzmaDecodeExact(const std::uint8_t properties[5], const std::uint8_t* in, std::size_t inLen,
-                     std::uint8_t* out, std::size_t outLen) {
-    const unsigned lclppb = properties[0];
-    if (lclppb >= 9 * 5 * 5) {
-        return false;
-    }
-    // liblzma also refuses lc + lp above 4 (invalid properties here), which the stream
-    // format itself would allow; the writer always uses lc 3, lp 0.
-    lzma_options_lzma options{};
-    options.lc = lclppb % 9;
-    options.lp = (lclppb / 9) % 5;
-    options.pb = lclppb / 45;
-    // No match can reach further back than the output written so far, so a dictionary
-    // larger than the output never changes the result; capping it keeps a hostile
-    // dictionary size from reserving gigabytes.
-    std::uint32_t dictSize = load32(properties + 1);
-    const std::uint32_t cap =
-        outLen < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : static_cast<std::uint32_t>(outLen);
-    if (dictSize > cap) {
-        dictSize = cap;
-    }
-    if (dictSize < LZMA_DICT_SIZE_MIN) {
-        dictSize = LZMA_DICT_SIZE_MIN;
-    }
-    options.dict_size = dictSize;
-    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-    options.ext_size_low = static_cast<std::uint32_t>(outLen);
-    options.ext_size_high = static_cast<std::uint32_t>(static_cast<std::uint64_t>(outLen) >> 32);
-
-    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    LzmaStream decoder;
-    if (lzma_raw_decoder(&decoder.stream, filters) != LZMA_OK) {
-        return false;
-    }
-    decoder.stream.next_in = in;
-    decoder.stream.avail_in = inLen;
-    decoder.stream.next_out = out;
-    decoder.stream.avail_out = outLen;
-    lzma_ret ret = LZMA_OK;
-    // liblzma answers LZMA_BUF_ERROR on the second call that makes no progress, so this
-    // loop ends; the bound is only a guard.
-    for (int call = 0; call < 16 && ret == LZMA_OK; ++call) {
-        ret = lzma_code(&decoder.stream, LZMA_FINISH);
-    }
-    return ret == LZMA_STREAM_END && decoder.stream.total_out == outLen;
 }
 
 bool openPayload(const std::uint8_t* file, std::size_t size, std::vector<std::uint8_t>& plaintext) {
@@ -194,8 +137,12 @@ bool decodeLookFile(const std::uint8_t* data, std::size_t size, LutCube& out) {
     if (streamSize != ~std::uint64_t{0} && streamSize != rawSize) {
         return false;
     }
+    LzmaProperties properties;
+    if (!readLzmaProperties(plaintext.data(), properties)) {
+        return false;
+    }
     std::vector<std::uint8_t> raw(rawSize);
-    if (!lzmaDecodeExact(plaintext.data(), plaintext.data() + kLzmaAloneHeaderSize,
+    if (!lzmaDecodeExact(properties, plaintext.data() + kLzmaAloneHeaderSize,
                          plaintext.size() - kLzmaAloneHeaderSize, raw.data(), raw.size())) {
         return false;
     }
