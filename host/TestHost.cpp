@@ -1,6 +1,8 @@
 #include "TestHost.h"
 
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +39,11 @@ std::atomic<TestHost*> gHost{nullptr};
 thread_local const char* tAction = nullptr;
 thread_local int tDepth = 0;
 
+#if defined(_WIN32)
+// Windows reports a crash itself (and Wine prints the faulting address); the action's name
+// is not added there.
+void installCrashReport() {}
+#else
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 struct sigaction gPreviousHandlers[sizeof kCrashSignals / sizeof kCrashSignals[0]];
 
@@ -97,6 +104,7 @@ void installCrashReport() {
         }
     });
 }
+#endif
 
 const void* fetchSuiteEntry(OfxPropertySetHandle host, const char* name, int version) {
     TestHost* current = HostAccess::current();
@@ -703,18 +711,21 @@ void Instance::clearWrites() {
 namespace {
 
 std::string bundleLibraryPath(std::string bundleDir) {
-    while (bundleDir.size() > 1 && bundleDir.back() == '/') {
+    while (bundleDir.size() > 1 && (bundleDir.back() == '/' || bundleDir.back() == '\\')) {
         bundleDir.pop_back();
     }
     const std::string suffix = ".ofx.bundle";
-    const std::size_t slash = bundleDir.find_last_of('/');
+    const std::size_t slash = bundleDir.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? bundleDir : bundleDir.substr(slash + 1);
     if (folder.size() <= suffix.size() ||
         folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) != 0) {
         throw std::runtime_error("not an OpenFX bundle folder (Name.ofx.bundle): " + bundleDir);
     }
     const std::string name = folder.substr(0, folder.size() - suffix.size());
-    return bundleDir + "/Contents/Linux-x86-64/" + name + ".ofx";
+    // The folder of this platform's binaries, as the build named it (Linux-x86-64, Win64).
+    const std::string contents =
+        platform::joinPath(platform::joinPath(bundleDir, "Contents"), VD_BUNDLE_ARCH);
+    return platform::joinPath(contents, name + ".ofx");
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The three C functions a host looks up in the bundle's library. Only the bundle target
-// compiles this file; the linker's version script keeps every other symbol local.
+// compiles this file; the linker's version script (on Windows, the dllexport marks)
+// keeps every other symbol out of the export table.
 #include "ofx/Plugin.h"
 
+#if defined(_WIN32)
+#define VD_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VD_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 VD_EXPORT int OfxGetNumberOfPlugins(void) {
     return 1;
