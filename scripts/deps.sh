@@ -12,6 +12,9 @@ packages=(
   libopencolorio-dev
   libpng-dev zlib1g-dev nettle-dev
 )
+# The Windows stage of the tests: the MinGW-w64 cross compiler, Wine to run what it builds,
+# and GoogleTest's sources (/usr/src/googletest) to build the test framework with it.
+packages+=(g++-mingw-w64-x86-64-posix wine64 googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
