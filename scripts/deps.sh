@@ -11,6 +11,7 @@ packages=(
   locales
   libopencolorio-dev
   libpng-dev zlib1g-dev nettle-dev
+  pocl-opencl-icd ocl-icd-opencl-dev clinfo
 )
 missing=()
 for p in "${packages[@]}"; do
