@@ -21,10 +21,11 @@ std::vector<float> frame(int w, int h) {
     std::vector<float> px(static_cast<std::size_t>(w) * h * 4);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const float u = static_cast<float>(x) / w, v = static_cast<float>(y) / h;
-            const float t = 0.04f * std::sin(x * 0.37f) * std::cos(y * 0.23f);
+            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+            const float u = fx / static_cast<float>(w), v = fy / static_cast<float>(h);
+            const float t = 0.04f * std::sin(fx * 0.37f) * std::cos(fy * 0.23f);
             const float light =
-                std::exp(-((u - 0.7f) * (u - 0.7f) + (v - 0.3f) * (v - 0.3f)) * 400);
+                std::exp(-((u - 0.7f) * (u - 0.7f) + (v - 0.3f) * (v - 0.3f)) * 400.0f);
             float* p = px.data() + (static_cast<std::size_t>(y) * w + x) * 4;
             p[0] = 0.25f + 0.45f * u + t + 0.6f * light;
             p[1] = 0.3f + 0.3f * v + t + 0.6f * light;
