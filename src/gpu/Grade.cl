@@ -119,12 +119,14 @@ VD_DEVICE float vd_luma(float r, float g, float b) {
     return 0.2126f * r + 0.7152f * g + 0.0722f * b;
 }
 
-// max(c, 0)^2.2 and max(l, 0)^(1/2.2); NaN gives 0.
+// max(c, 0)^2.2 and max(l, 0)^(1/2.2); NaN gives 0. As 2^(p log2 x), which is several
+// times cheaper than pow on some runtimes; the relative error stays near 1e-6 for the
+// values the effects see, like that of the CPU's table forms.
 VD_DEVICE float vd_pow_up(float c) {
-    return c > 0.0f ? vd_pow(c, 2.2f) : 0.0f;
+    return c > 0.0f ? vd_exp2(2.2f * vd_log2(c)) : 0.0f;
 }
 VD_DEVICE float vd_pow_down(float l) {
-    return l > 0.0f ? vd_pow(l, 0.45454544f) : 0.0f;
+    return l > 0.0f ? vd_exp2(0.45454544f * vd_log2(l)) : 0.0f;
 }
 
 // Pixel (x, y) of an image, as a float pointer.
@@ -666,11 +668,12 @@ VD_DEVICE float vd_down_weight(int d) {
     return vd_exp(-0.5f * t * t / 3.4225f);
 }
 
-// 1 / (sum of the 8 x 8 weights).
-VD_DEVICE float vd_down_norm(void) {
+// The eight axis weights of offsets -2..5; returns 1 / (sum of the 8 x 8 weights).
+VD_DEVICE float vd_down_weights(float* w) {
     float s = 0.0f;
-    for (int d = -2; d <= 5; ++d) {
-        s += vd_down_weight(d);
+    for (int d = 0; d < 8; ++d) {
+        w[d] = vd_down_weight(d - 2);
+        s += w[d];
     }
     return 1.0f / vd_maxf(s * s, 1e-8f);
 }
@@ -701,17 +704,19 @@ VD_KERNEL void vd_down(VD_GLOBAL const float* core, VD_GLOBAL float* small,
     if (i >= p->blurW || j >= p->blurH) {
         return;
     }
+    float w[8];
+    float norm = vd_down_weights(w);
     float acc = 0.0f;
     for (int dy = 0; dy < 8; ++dy) {
         int y = vd_clampi(4 * j + dy - 2, 0, p->maskH - 1);
         float row = 0.0f;
         for (int dx = 0; dx < 8; ++dx) {
             int x = vd_clampi(4 * i + dx - 2, 0, p->maskW - 1);
-            row += vd_down_weight(dx - 2) * core[(VdLong)y * p->maskW + x];
+            row += w[dx] * core[(VdLong)y * p->maskW + x];
         }
-        acc += vd_down_weight(dy - 2) * row;
+        acc += w[dy] * row;
     }
-    small[(VdLong)j * p->blurW + i] = acc * vd_down_norm();
+    small[(VdLong)j * p->blurW + i] = acc * norm;
 }
 
 VD_KERNEL void vd_blur_h(VD_GLOBAL const float* src, VD_GLOBAL float* dst,
@@ -795,6 +800,8 @@ VD_KERNEL void vd_bloom_extract(VD_GLOBAL const float* graded, VD_GLOBAL float* 
     if (i >= p->bloom0W || j >= p->bloom0H) {
         return;
     }
+    float w[8];
+    float norm = vd_down_weights(w);
     float acc[3] = {0.0f, 0.0f, 0.0f};
     for (int dy = 0; dy < 8; ++dy) {
         int y = vd_clampi(4 * j + dy - 2, 0, p->bloomH - 1);
@@ -803,17 +810,16 @@ VD_KERNEL void vd_bloom_extract(VD_GLOBAL const float* graded, VD_GLOBAL float* 
             int x = vd_clampi(4 * i + dx - 2, 0, p->bloomW - 1);
             VD_GLOBAL const float* t = graded + ((VdLong)y * p->bloomW + x) * 4;
             float cover = vd_bloom_cover(vd_luma(t[0], t[1], t[2]), p->bloomThreshold);
-            float w = vd_down_weight(dx - 2);
-            for (int k = 0; k < 3; ++k) {
-                row[k] += w * (cover > 0.0f ? cover * vd_pow_up(t[k]) : 0.0f);
+            if (cover > 0.0f) {
+                for (int k = 0; k < 3; ++k) {
+                    row[k] += w[dx] * (cover * vd_pow_up(t[k]));
+                }
             }
         }
-        float w = vd_down_weight(dy - 2);
         for (int k = 0; k < 3; ++k) {
-            acc[k] += w * row[k];
+            acc[k] += w[dy] * row[k];
         }
     }
-    float norm = vd_down_norm();
     VD_GLOBAL float* o = small + ((VdLong)j * p->bloom0W + i) * 4;
     o[0] = acc[0] * norm;
     o[1] = acc[1] * norm;
@@ -828,6 +834,8 @@ VD_KERNEL void vd_bloom_down(VD_GLOBAL const float* level0, VD_GLOBAL float* sma
     if (i >= p->bloom1W || j >= p->bloom1H) {
         return;
     }
+    float w[8];
+    float norm = vd_down_weights(w);
     float acc[3] = {0.0f, 0.0f, 0.0f};
     for (int dy = 0; dy < 8; ++dy) {
         int y = vd_clampi(4 * j + dy - 2, 0, p->bloom0H - 1);
@@ -835,17 +843,14 @@ VD_KERNEL void vd_bloom_down(VD_GLOBAL const float* level0, VD_GLOBAL float* sma
         for (int dx = 0; dx < 8; ++dx) {
             int x = vd_clampi(4 * i + dx - 2, 0, p->bloom0W - 1);
             VD_GLOBAL const float* t = level0 + ((VdLong)y * p->bloom0W + x) * 4;
-            float w = vd_down_weight(dx - 2);
             for (int k = 0; k < 3; ++k) {
-                row[k] += w * t[k];
+                row[k] += w[dx] * t[k];
             }
         }
-        float w = vd_down_weight(dy - 2);
         for (int k = 0; k < 3; ++k) {
-            acc[k] += w * row[k];
+            acc[k] += w[dy] * row[k];
         }
     }
-    float norm = vd_down_norm();
     VD_GLOBAL float* o = small + ((VdLong)j * p->bloom1W + i) * 4;
     o[0] = acc[0] * norm;
     o[1] = acc[1] * norm;
