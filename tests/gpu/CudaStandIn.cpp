@@ -61,8 +61,20 @@ VD_EXPORT int cuModuleLoadData(void** module, const void* image) {
 }
 
 VD_EXPORT int cuModuleGetFunction(void** function, void*, const char* name) {
-    auto* token = new char(0);  // one distinct handle per function, kept for the process
-    standIn().functions[token] = name;
+    // One distinct handle per kernel name.
+    static char tokens[16];
+    StandIn& s = standIn();
+    for (const auto& [token, known] : s.functions) {
+        if (known == name) {
+            *function = const_cast<void*>(token);
+            return 0;
+        }
+    }
+    if (s.functions.size() == sizeof tokens) {
+        return 500;  // not found
+    }
+    void* token = &tokens[s.functions.size()];
+    s.functions[token] = name;
     *function = token;
     return 0;
 }
