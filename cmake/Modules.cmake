@@ -46,7 +46,7 @@ function(vd_internal_access target)
 endfunction()
 
 # Every module, for white-box targets.
-set(VD_MODULES platform support grade looks json controls mylooks update ofx)
+set(VD_MODULES platform support grade looks json controls mylooks update gpu ofx)
 
 # Gives every target defined in the given folders (and their subfolders) access to every
 # module's internals.

@@ -11,6 +11,7 @@ packages=(
   locales
   libopencolorio-dev
   libpng-dev zlib1g-dev nettle-dev
+  pocl-opencl-icd ocl-icd-opencl-dev clinfo
 )
 # The Windows stage of the tests: the MinGW-w64 cross compiler, Wine to run what it builds,
 # and GoogleTest's sources (/usr/src/googletest) to build the test framework with it.

@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 jobs=$(nproc)
+# The OpenCL tests run on PoCL; its compiled kernels are kept between test processes and runs.
+export POCL_CACHE_DIR="${POCL_CACHE_DIR:-$PWD/build/pocl-cache}"
 start=$(date +%s)
 stamp() { echo "== $1 ($(( $(date +%s) - start ))s since start)"; }
 
