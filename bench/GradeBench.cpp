@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -303,4 +304,17 @@ VD_SCENE(Everything1080_8bit, everything, 1920, 1080, kDepthByte);
 VD_SCENE(Everything4K, everything, 3840, 2160, kDepthFloat);
 BENCHMARK(BM_PeakMemoryEverything4K)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(2);
 
-BENCHMARK_MAIN();
+// VD_BENCH_SIMD=baseline measures the SSE2 code on a CPU that has wider vectors.
+int main(int argc, char** argv) {
+    const char* simd = std::getenv("VD_BENCH_SIMD");
+    if (simd != nullptr && std::string(simd) == "baseline") {
+        vd::selectSimdTarget(vd::SimdTarget::baseline);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
