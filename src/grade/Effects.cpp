@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <array>
 
-#include "grade/Threads.h"
-
 namespace vd {
 
 namespace {
 
-// The 8 x 8 reduction; rowSource(y, thread) gives input row y (possibly transformed into
-// that thread's scratch).
+// The 8 x 8 reduction; rowSource(y, band, rowWork) gives input row y, transformed if need
+// be into rowWork (inW x channels floats of that band's own).
 template <class RowSource>
-void reduceQuarter(RowSource rowSource, int inW, int inH, int channels, float* out, int outW,
-                   int outH) {
+void reduceQuarter(const ThreadPlan& plan, RowSource rowSource, int inW, int inH, int channels,
+                   float* out, int outW, int outH, float* work) {
     std::array<float, 8> w{};
     float axisSum = 0.0f;
     for (int d = -2; d <= 5; ++d) {
@@ -23,10 +21,12 @@ void reduceQuarter(RowSource rowSource, int inW, int inH, int channels, float* o
     const float norm = 1.0f / std::max(axisSum * axisSum, 1e-8f);
     const std::size_t rowFloats = static_cast<std::size_t>(outW) * channels;
     // Horizontal reduction of every input row, then vertical reduction of the columns.
-    std::vector<float> tmp(static_cast<std::size_t>(inH) * rowFloats);
-    forEachRowIndexed(inH, [&](int y, int thread) {
-        const float* src = rowSource(y, thread);
-        float* dst = tmp.data() + static_cast<std::size_t>(y) * rowFloats;
+    float* const tmp = work;
+    float* const rowWork = work + static_cast<std::size_t>(inH) * rowFloats;
+    const std::size_t rowWorkFloats = static_cast<std::size_t>(inW) * channels;
+    forEachRowIndexed(plan, inH, [&](int y, int band) {
+        const float* src = rowSource(y, rowWork + static_cast<std::size_t>(band) * rowWorkFloats);
+        float* dst = tmp + static_cast<std::size_t>(y) * rowFloats;
         for (int bx = 0; bx < outW; ++bx) {
             for (int c = 0; c < channels; ++c) {
                 float acc = 0.0f;
@@ -38,12 +38,12 @@ void reduceQuarter(RowSource rowSource, int inW, int inH, int channels, float* o
             }
         }
     });
-    forEachRow(outH, [&](int by) {
+    forEachRow(plan, outH, [&](int by) {
         float* dst = out + static_cast<std::size_t>(by) * rowFloats;
         std::fill(dst, dst + rowFloats, 0.0f);
         for (int d = 0; d < 8; ++d) {
             const int y = std::clamp(4 * by + d - 2, 0, inH - 1);
-            const float* src = tmp.data() + static_cast<std::size_t>(y) * rowFloats;
+            const float* src = tmp + static_cast<std::size_t>(y) * rowFloats;
             for (std::size_t i = 0; i < rowFloats; ++i) {
                 dst[i] += w[d] * src[i];
             }
@@ -56,56 +56,73 @@ void reduceQuarter(RowSource rowSource, int inW, int inH, int channels, float* o
 
 }  // namespace
 
-void downsampleQuarter(const float* in, int inW, int inH, int channels, float* out, int outW,
-                       int outH) {
-    const std::size_t stride = static_cast<std::size_t>(inW) * channels;
-    reduceQuarter([in, stride](int y, int) { return in + static_cast<std::size_t>(y) * stride; },
-                  inW, inH, channels, out, outW, outH);
+std::size_t reduceWorkFloats(int inW, int inH, int outW, int channels, int bands) {
+    return (static_cast<std::size_t>(inH) * outW + static_cast<std::size_t>(bands) * inW) *
+           static_cast<std::size_t>(channels);
 }
 
-void extractBloomLevel(const float* rgb, int inW, int inH, float threshold, float* out, int outW,
-                       int outH) {
-    const std::size_t stride = static_cast<std::size_t>(inW) * 3;
-    std::vector<float> scratch(static_cast<std::size_t>(helperThreads(inH)) * stride);
+void downsampleQuarter(const ThreadPlan& plan, const float* in, std::size_t stride, int inW,
+                       int inH, int channels, float* out, int outW, int outH, float* work) {
     reduceQuarter(
-        [&](int y, int thread) {
+        plan, [in, stride](int y, float*) { return in + static_cast<std::size_t>(y) * stride; },
+        inW, inH, channels, out, outW, outH, work);
+}
+
+void extractBloomLevel(const ThreadPlan& plan, const float* rgb, std::size_t stride, int inW,
+                       int inH, float threshold, float* out, int outW, int outH, float* work) {
+    reduceQuarter(
+        plan,
+        [&](int y, float* row) {
             const float* src = rgb + static_cast<std::size_t>(y) * stride;
-            float* row = scratch.data() + static_cast<std::size_t>(thread) * stride;
             for (int x = 0; x < inW; ++x) {
                 bloomExtract(src + 3 * x, threshold, row + 3 * x);
             }
             return static_cast<const float*>(row);
         },
-        inW, inH, 3, out, outW, outH);
+        inW, inH, 3, out, outW, outH, work);
 }
 
-std::vector<float> blurWeights(int radius, int cap) {
-    const int k = std::max(0, std::min(radius, cap));
+void extractHaloLevel(const ThreadPlan& plan, const float* rgb, std::size_t stride, int inW,
+                      int inH, float* out, int outW, int outH, float* work) {
+    reduceQuarter(
+        plan,
+        [&](int y, float* row) {
+            const float* src = rgb + static_cast<std::size_t>(y) * stride;
+            for (int x = 0; x < inW; ++x) {
+                row[x] = haloCover(src[3 * x], src[3 * x + 1], src[3 * x + 2]);
+            }
+            return static_cast<const float*>(row);
+        },
+        inW, inH, 1, out, outW, outH, work);
+}
+
+int blurWeights(int radius, int cap, float (&w)[2 * kMaxBlurTaps + 1]) {
+    const int k = std::max(0, std::min({radius, cap, kMaxBlurTaps}));
     const float sigma = std::max(static_cast<float>(k) / 3.2f, 1.6f);
-    std::vector<float> w(static_cast<std::size_t>(2 * k + 1));
     float sum = 0.0f;
     for (int j = -k; j <= k; ++j) {
         const float v = std::exp(-0.5f * static_cast<float>(j * j) / (sigma * sigma));
-        w[static_cast<std::size_t>(j + k)] = v;
+        w[j + k] = v;
         sum += v;
     }
-    for (float& v : w) {
-        v /= sum;
+    for (int j = 0; j <= 2 * k; ++j) {
+        w[j] /= sum;
     }
-    return w;
+    return k;
 }
 
-void blurSeparable(float* grid, int w, int h, int channels, int radius, int cap) {
+void blurSeparable(const ThreadPlan& plan, float* grid, int w, int h, int channels, int radius,
+                   int cap, float* work) {
     if (w < 1 || h < 1 || radius < 1) {
         return;
     }
-    const std::vector<float> weights = blurWeights(radius, cap);
-    const int k = static_cast<int>(weights.size() / 2);
+    float weights[2 * kMaxBlurTaps + 1];
+    const int k = blurWeights(radius, cap, weights);
     const std::size_t rowFloats = static_cast<std::size_t>(w) * channels;
-    std::vector<float> tmp(static_cast<std::size_t>(h) * rowFloats);
-    forEachRow(h, [&](int y) {
+    float* const tmp = work;
+    forEachRow(plan, h, [&](int y) {
         const float* src = grid + static_cast<std::size_t>(y) * rowFloats;
-        float* dst = tmp.data() + static_cast<std::size_t>(y) * rowFloats;
+        float* dst = tmp + static_cast<std::size_t>(y) * rowFloats;
         for (int x = 0; x < w; ++x) {
             for (int c = 0; c < channels; ++c) {
                 float acc = 0.0f;
@@ -124,12 +141,12 @@ void blurSeparable(float* grid, int w, int h, int channels, int radius, int cap)
             }
         }
     });
-    forEachRow(h, [&](int y) {
+    forEachRow(plan, h, [&](int y) {
         float* dst = grid + static_cast<std::size_t>(y) * rowFloats;
         std::fill(dst, dst + rowFloats, 0.0f);
         for (int j = -k; j <= k; ++j) {
             const int yy = std::clamp(y + j, 0, h - 1);
-            const float* src = tmp.data() + static_cast<std::size_t>(yy) * rowFloats;
+            const float* src = tmp + static_cast<std::size_t>(yy) * rowFloats;
             const float wj = weights[j + k];
             for (std::size_t i = 0; i < rowFloats; ++i) {
                 dst[i] += wj * src[i];

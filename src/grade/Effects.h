@@ -7,22 +7,31 @@
 #pragma once
 
 #include <cmath>
-#include <vector>
+#include <cstddef>
 
 #include "grade/PixelMath.h"
+#include "grade/Threads.h"
 
 namespace vd {
 
-// Reduces an inW x inH grid by 4 in each direction into outW x outH: each output cell is
-// the Gaussian-weighted mean of the 8 x 8 input pixels 4i-2 .. 4i+5, taps clamped to the
-// edges (a flat field stays flat). Throws std::bad_alloc when its scratch cannot be had.
-void downsampleQuarter(const float* in, int inW, int inH, int channels, float* out, int outW,
-                       int outH);
+// Floats of `work` the reductions below need for an inW x inH input reduced to outW
+// columns, on up to `bands` bands.
+std::size_t reduceWorkFloats(int inW, int inH, int outW, int channels, int bands);
+
+// Reduces an inW x inH grid (rows `stride` floats apart) by 4 in each direction into
+// outW x outH: each output cell is the Gaussian-weighted mean of the 8 x 8 input pixels
+// 4i-2 .. 4i+5, taps clamped to the edges (a flat field stays flat).
+void downsampleQuarter(const ThreadPlan& plan, const float* in, std::size_t stride, int inW,
+                       int inH, int channels, float* out, int outW, int outH, float* work);
 
 // The first bloom level: the same reduction of an RGB picture, each tap taken as
 // bloomCover(luma, threshold) x displayToLinear(colour) (0 where the cover is 0).
-void extractBloomLevel(const float* rgb, int inW, int inH, float threshold, float* out, int outW,
-                       int outH);
+void extractBloomLevel(const ThreadPlan& plan, const float* rgb, std::size_t stride, int inW,
+                       int inH, float threshold, float* out, int outW, int outH, float* work);
+
+// The halation level: the same reduction of haloCover of an RGB picture (1 channel).
+void extractHaloLevel(const ThreadPlan& plan, const float* rgb, std::size_t stride, int inW,
+                      int inH, float* out, int outW, int outH, float* work);
 
 // What one pixel contributes to the first bloom level.
 inline void bloomExtract(const float* rgb, float threshold, float* out) {
@@ -37,14 +46,18 @@ inline void bloomExtract(const float* rgb, float threshold, float* out) {
     }
 }
 
-// Normalised Gaussian weights for a blur of the given radius: k = min(radius, cap),
-// sigma = max(k / 3.2, 1.6), 2k + 1 weights summing to 1.
-std::vector<float> blurWeights(int radius, int cap);
+// Largest blur radius (the caps of the callers are at most this).
+inline constexpr int kMaxBlurTaps = 48;
 
-// Separable Gaussian blur in place (horizontal, then vertical), taps clamped to the edges.
-// Nothing happens when a size or the radius is below 1. Throws std::bad_alloc when its
-// scratch cannot be had.
-void blurSeparable(float* grid, int w, int h, int channels, int radius, int cap);
+// Normalised Gaussian weights for a blur of the given radius into w: k = min(radius, cap,
+// kMaxBlurTaps), sigma = max(k / 3.2, 1.6), 2k + 1 weights summing to 1. Returns k.
+int blurWeights(int radius, int cap, float (&w)[2 * kMaxBlurTaps + 1]);
+
+// Separable Gaussian blur in place (horizontal, then vertical), taps clamped to the edges,
+// with w x h x channels floats of `work`. Nothing happens when a size or the radius is
+// below 1.
+void blurSeparable(const ThreadPlan& plan, float* grid, int w, int h, int channels, int radius,
+                   int cap, float* work);
 
 // Row part of a bilinear grid read at fractional position f of a grid n cells long.
 struct GridAxis {

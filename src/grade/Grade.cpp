@@ -1,6 +1,7 @@
 #include "grade/Grade.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "grade/Curves.h"
@@ -9,6 +10,13 @@
 #include "grade/PixelMath.h"
 #include "grade/Samples.h"
 #include "grade/Threads.h"
+
+// AVX2 code is built where the compiler can target it on x86-64.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VD_SIMD_AVX2 1
+#else
+#define VD_SIMD_AVX2 0
+#endif
 
 namespace vd {
 
@@ -19,8 +27,6 @@ struct GradePass {
     GradeContext* context;
     PassMode mode;
 };
-
-void runRows(const GradeSettings& settings, int n, GradePass& pass);
 
 // ---- Steps of the per-pixel grade -------------------------------------------------------
 
@@ -56,13 +62,13 @@ inline void linearise(const GradeContext& c, float& r, float& g, float& b) {
         }
     }
     if (c.has(kDoWb)) {
-        const double t = c.temperature;
-        const double tint = c.tint;
+        // Scaled by channel, then brought back to the luma it had. In double precision:
+        // the encode curves are steep near black, where float rounding here would show.
         const double r0 = lr, g0 = lg, b0 = lb;
         const double l0 = 0.2126 * r0 + 0.7152 * g0 + 0.0722 * b0;
-        double r1 = r0 * (1.0 + 0.25 * t);
-        double b1 = b0 * (1.0 - 0.25 * t);
-        double g1 = g0 * (1.0 - 0.2 * tint);
+        double r1 = r0 * c.wbGain[0];
+        double g1 = g0 * c.wbGain[1];
+        double b1 = b0 * c.wbGain[2];
         const double l1 = 0.2126 * r1 + 0.7152 * g1 + 0.0722 * b1;
         if (l0 > 1e-8 && l1 > 1e-8) {
             const double k = l0 / l1;  // keeps the luma
@@ -101,49 +107,32 @@ struct RowGrain {
             static_cast<uint32_t>(c.frame) + 17u) {}
 };
 
-inline void applyGrain(const GradeContext& c, RowGrain& grain, int x, float& r, float& g,
-                       float& b) {
+// n, m: the two grain signals at the pixel.
+inline void applyGrain(const GradeContext& c, float n, float m, float& r, float& g, float& b) {
     const float l = clampf(displayLuma(r, g, b), 0.0f, 1.0f);
     const float w = smoothMask(0.02f, 0.22f, l) * (1.0f - smoothMask(0.78f, 0.98f, l));
     if (!(w > 0.0f)) {
         return;  // deep black and near white get no grain
     }
     const float amount = c.grainAmount * 0.22f * w;
-    const float px = static_cast<float>(x) + 0.5f;
-    const float n = grain.n.at(px);
-    const float m = grain.m.at(px + 19.0f);
     r = r + n * amount;
     g = g + n * amount * 0.92f + m * amount * 0.08f;
     b = b + n * amount * 0.92f - m * amount * 0.08f;
 }
 
-// Vignette gain and dither, then the letterbox and pillarbox bars.
-inline void applyVignetteBorder(const GradeContext& c, int x, int y, float& r, float& g, float& b) {
-    if (c.has(kDoVignette)) {
-        const float s =
-            vignetteScale(x, y, c.rod, c.vignetteAmount, c.vignetteSize, c.vignetteFeather);
-        const float dither = vignetteDither(x, y, c.frame);
-        r = r * s + dither;
-        g = g * s + dither;
-        b = b * s + dither;
+// Vignette gains and dithers of `count` pixels of row y from column x0, each in a loop
+// of its own that vectorises. (The bars and the split screen replace the pixels they
+// cover before the grade; see gradeRow.)
+inline void vignetteRun(const GradeContext& c, int x0, int y, int count, float* __restrict scale,
+                        float* __restrict dither) {
+    const FrameRect rod = c.rod;
+    const float amount = c.vignetteAmount, size = c.vignetteSize, feather = c.vignetteFeather;
+    const int frame = c.frame;
+    for (int i = 0; i < count; ++i) {
+        scale[i] = vignetteScale(x0 + i, y, rod, amount, size, feather);
     }
-    if (c.has(kDoBorder) && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
-        r = c.borderColour[0];
-        g = c.borderColour[1];
-        b = c.borderColour[2];
-    }
-}
-
-// Split screen: the before colour left of the divider, white on it, the grade right of it.
-inline void applyCompare(const GradeContext& c, int x, float beforeR, float beforeG, float beforeB,
-                         float& r, float& g, float& b) {
-    const int side = splitSide(x, c.splitX, c.splitHalf);
-    if (side == 0) {
-        r = g = b = 1.0f;
-    } else if (side < 0) {
-        r = beforeR;
-        g = beforeG;
-        b = beforeB;
+    for (int i = 0; i < count; ++i) {
+        dither[i] = vignetteDither(x0 + i, y, frame);
     }
 }
 
@@ -151,7 +140,6 @@ inline void applyCompare(const GradeContext& c, int x, float beforeR, float befo
 struct RowEffects {
     bool halo = false;
     GridAxis haloY{0, 0, 0.0f};
-    const float* maskRow = nullptr;  // null when the row lies outside the mask region
     bool bloom = false;
     GridAxis bloom0Y{0, 0, 0.0f};
     GridAxis bloom1Y{0, 0, 0.0f};
@@ -159,15 +147,12 @@ struct RowEffects {
 
 inline RowEffects rowEffects(const GradeContext& c, int y, PassMode mode) {
     RowEffects e;
-    if (mode != PassMode::haloMask && c.has(kDoHalo) && !c.small.empty()) {
+    if (mode != PassMode::haloMask && c.has(kDoHalo) && c.small != nullptr) {
         e.halo = true;
         const int dy = y - c.maskRegion.y1;
         e.haloY = gridAxis((static_cast<float>(dy) + 0.5f) * 0.25f - 0.5f, c.blurH);
-        if (dy >= 0 && dy < c.maskRegion.h) {
-            e.maskRow = c.mask.data() + static_cast<std::size_t>(dy) * c.maskRegion.w;
-        }
     }
-    if (mode == PassMode::final && c.has(kDoBloom) && !c.level0.empty() && !c.level1.empty() &&
+    if (mode == PassMode::final && c.has(kDoBloom) && c.level0 != nullptr && c.level1 != nullptr &&
         c.bloomAmount > 0.0f) {
         e.bloom = true;
         const float fy = static_cast<float>(y - c.bloomRegion.y1) + 0.5f;
@@ -203,13 +188,12 @@ inline void sampleBloom(const float* grid, int w, const GridAxis& ax, const Grid
 // uniformly bright area; anything this small is no glow.
 inline constexpr float kRingFloor = 1e-6f;
 
-inline void applyHaloComposite(const GradeContext& c, const RowEffects& e, int x, float& r,
-                               float& g, float& b) {
+// cover: the pixel's own halation cover (0 outside the mask region).
+inline void applyHaloComposite(const GradeContext& c, const RowEffects& e, int x, float cover,
+                               float& r, float& g, float& b) {
     const int dx = x - c.maskRegion.x1;
     const GridAxis ax = gridAxis((static_cast<float>(dx) + 0.5f) * 0.25f - 0.5f, c.blurW);
-    const float wide = bilinear1(c.small.data(), c.blurW, ax, e.haloY);
-    const float cover =
-        e.maskRow != nullptr && dx >= 0 && dx < c.maskRegion.w ? e.maskRow[dx] : 0.0f;
+    const float wide = bilinear1(c.small, c.blurW, ax, e.haloY);
     float ring = maxf(wide - cover, 0.0f);
     if (ring < kRingFloor) {
         ring = 0.0f;
@@ -221,9 +205,8 @@ inline void applyBloomComposite(const GradeContext& c, const RowEffects& e, int 
                                 float& g, float& b) {
     const float fx = static_cast<float>(x - c.bloomRegion.x1) + 0.5f;
     float wide[3], broad[3];
-    sampleBloom(c.level0.data(), c.bloom0W, gridAxis(fx / 4.0f - 0.5f, c.bloom0W), e.bloom0Y, wide);
-    sampleBloom(c.level1.data(), c.bloom1W, gridAxis(fx / 16.0f - 0.5f, c.bloom1W), e.bloom1Y,
-                broad);
+    sampleBloom(c.level0, c.bloom0W, gridAxis(fx / 4.0f - 0.5f, c.bloom0W), e.bloom0Y, wide);
+    sampleBloom(c.level1, c.bloom1W, gridAxis(fx / 16.0f - 0.5f, c.bloom1W), e.bloom1Y, broad);
     screenBlend(r, g, b, 0.82f * wide[0] + 0.22f * broad[0], 0.82f * wide[1] + 0.22f * broad[1],
                 0.82f * wide[2] + 0.22f * broad[2], c.bloomGain);
 }
@@ -322,10 +305,11 @@ struct CacheRow {
     float* at(int x) const { return pixels + 3 * static_cast<std::ptrdiff_t>(x - x1); }
 };
 
-CacheRow cacheRow(std::vector<float>& buffer, const EffectRegion& region, int y) {
+// buffer: the region's first pixel; stride: floats from one row to the next.
+CacheRow cacheRow(float* buffer, std::size_t stride, const EffectRegion& region, int y) {
     CacheRow row;
-    if (!buffer.empty() && y >= region.y1 && y < region.y1 + region.h) {
-        row.pixels = buffer.data() + static_cast<std::size_t>(y - region.y1) * region.w * 3;
+    if (buffer != nullptr && y >= region.y1 && y < region.y1 + region.h) {
+        row.pixels = buffer + static_cast<std::size_t>(y - region.y1) * stride;
         row.x1 = region.x1;
         row.x2 = region.x1 + region.w;
     }
@@ -333,12 +317,13 @@ CacheRow cacheRow(std::vector<float>& buffer, const EffectRegion& region, int y)
 }
 
 // Where a pixel's colour comes from in a row block: graded here up to the look (the
-// tone steps still to run), taken from a cache an earlier pass filled, left ungraded
-// (before/after) or transparent. Only fresh pixels take the tone steps.
+// tone steps still to run), taken from a cache an earlier pass filled, final already
+// (before/after, the before side of the split, the divider, a border: nothing under
+// them is graded) or transparent. Only fresh pixels take the tone steps.
 constexpr int32_t kFresh = 0;
 constexpr int32_t kGraded = 1;
 constexpr int32_t kGlowing = 2;
-constexpr int32_t kBefore = 3;
+constexpr int32_t kFinal = 3;
 constexpr int32_t kTransparent = 4;
 
 template <PassMode Mode>
@@ -347,23 +332,26 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     const RowEffects e = rowEffects(c, y, Mode);
     const bool premultiply = c.has(kPremultiply);
     const bool beforeAfter = c.has(kDoBeforeAfter);
-    const bool grain = c.has(kDoGrain);
-    RowGrain rowGrain(c, y);
-    const bool finish = (c.flags & (kDoVignette | kDoBorder | kDoSplit)) != 0;
+    const bool grain = Mode != PassMode::haloMask && c.has(kDoGrain);
+    const RowGrain rowGrain(c, y);
+    const bool finish = Mode == PassMode::final && c.has(kDoVignette);
 
     // Colours that an earlier pass already computed for this row: after saturation (the
     // mask pass) and after halation (the bloom-source pass).
     CacheRow graded;
     CacheRow glowing;
     if constexpr (Mode != PassMode::haloMask) {
-        graded = cacheRow(c.maskColour, c.maskRegion, y);
+        graded =
+            cacheRow(c.maskColour, static_cast<std::size_t>(c.maskRegion.w) * 3, c.maskRegion, y);
     }
     if constexpr (Mode == PassMode::final) {
-        glowing = cacheRow(c.bloomColour, c.bloomRegion, y);
+        glowing = cacheRow(c.bloomColour, c.bloomStride, c.bloomRegion, y);
     }
+    // Pixels whose final colour the finish decides without the grade (final pass only).
+    const bool split = Mode == PassMode::final && c.has(kDoSplit);
+    const bool border = Mode == PassMode::final && c.has(kDoBorder);
 
     float* out = nullptr;
-    float* coverOut = nullptr;
     int dstComps = 0;
     bool integerDst = false;
     if constexpr (Mode == PassMode::final) {
@@ -374,11 +362,10 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                          : reinterpret_cast<float*>(imageRow(dst, y)) +
                                static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
     } else if constexpr (Mode == PassMode::haloMask) {
-        coverOut = c.mask.data() + static_cast<std::size_t>(y - c.maskRegion.y1) * c.maskRegion.w +
-                   (c.x1 - c.maskRegion.x1);
-        out = cacheRow(c.maskColour, c.maskRegion, y).at(c.x1);
+        out = cacheRow(c.maskColour, static_cast<std::size_t>(c.maskRegion.w) * 3, c.maskRegion, y)
+                  .at(c.x1);
     } else {
-        out = cacheRow(c.bloomColour, c.bloomRegion, y).at(c.x1);
+        out = cacheRow(c.bloomColour, c.bloomStride, c.bloomRegion, y).at(c.x1);
     }
     float* const rowOut = out;
     const bool look = c.has(kDoLut);
@@ -390,12 +377,17 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     // steps over the block's channel arrays (where they run four pixels at a time), the
     // rest per pixel.
     constexpr int kBlock = 256;
-    float beforeR[kBlock], beforeG[kBlock], beforeB[kBlock], alpha[kBlock];
+    float alpha[kBlock];
     float tr[kBlock], tg[kBlock], tb[kBlock];
+    float cover[kBlock];  // halation cover of graded pixels
+    float grainN[kBlock], grainM[kBlock];
+    float vignette[kBlock], dither[kBlock];
     int32_t source[kBlock];  // where the colour of tr, tg, tb came from (PixelSource)
     for (int bx = c.x1; bx < c.x2; bx += kBlock) {
         const int count = std::min(kBlock, c.x2 - bx);
         int firstFresh = count, endFresh = 0;  // the span of the block that takes the tone
+        bool grained = false;                  // whether a pixel of the block takes grain
+        bool open = false;                     // whether one is not final yet
         for (int i = 0; i < count; ++i) {
             const int x = bx + i;
             float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
@@ -410,14 +402,20 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                     from = kTransparent;  // nothing to grade and nothing to glow
                 }
             }
-            beforeR[i] = r;
-            beforeG[i] = g;
-            beforeB[i] = b;
             alpha[i] = a;
+            int side = 1;
             if (from == kTransparent) {
                 // stays black below
-            } else if (beforeAfter) {
-                from = kBefore;
+            } else if (beforeAfter || (split && (side = splitSide(x, c.splitX, c.splitHalf)) < 0)) {
+                from = kFinal;
+            } else if (split && side == 0) {
+                r = g = b = 1.0f;
+                from = kFinal;
+            } else if (border && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
+                r = c.borderColour[0];
+                g = c.borderColour[1];
+                b = c.borderColour[2];
+                from = kFinal;
             } else if (glowing.has(x)) {
                 const float* p = glowing.at(x);
                 r = p[0];
@@ -429,11 +427,15 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 r = p[0];
                 g = p[1];
                 b = p[2];
+                cover[i] = haloCover(r, g, b);
                 from = kGraded;
+                grained = true;
             } else {
                 if (c.has(kDoLinear)) {
                     linearise(c, r, g, b);
                 }
+                cover[i] = 0.0f;
+                grained = true;
                 firstFresh = std::min(firstFresh, i);
                 endFresh = i + 1;
             }
@@ -441,14 +443,22 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
             tg[i] = g;
             tb[i] = b;
             source[i] = from;
+            open = open || from == kFresh || from == kGraded || from == kGlowing;
         }
         if (look && firstFresh < endFresh) {
             lookRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
-                    endFresh - firstFresh, c.lutPacked.data(), c.settings->lutEdge, c.intensity);
+                    endFresh - firstFresh, c.lutPacked, c.settings->lutEdge, c.intensity);
         }
         if (toneOn && firstFresh < endFresh) {
             toneRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
                     endFresh - firstFresh, tone);
+        }
+        if (grain && grained) {
+            rowGrain.n.fill(bx, count, 0.0f, grainN);
+            rowGrain.m.fill(bx, count, 19.0f, grainM);
+        }
+        if (finish && open) {
+            vignetteRun(c, bx, y, count, vignette, dither);
         }
         for (int i = 0; i < count; ++i) {
             const int x = bx + i;
@@ -460,9 +470,6 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                     }
                     out += dstComps;
                 } else {
-                    if constexpr (Mode == PassMode::haloMask) {
-                        *coverOut++ = 0.0f;
-                    }
                     out[0] = out[1] = out[2] = 0.0f;
                     out += 3;
                 }
@@ -470,10 +477,9 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
             }
             float r = tr[i], g = tg[i], b = tb[i];
             const float a = alpha[i];
-            if (from != kBefore) {
+            if (from != kFinal) {
                 if (from != kGlowing) {
                     if constexpr (Mode == PassMode::haloMask) {
-                        *coverOut++ = haloCover(r, g, b);
                         out[0] = r;
                         out[1] = g;
                         out[2] = b;
@@ -481,10 +487,10 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                         continue;
                     }
                     if (grain) {
-                        applyGrain(c, rowGrain, x, r, g, b);
+                        applyGrain(c, grainN[i], grainM[i], r, g, b);
                     }
                     if (e.halo) {
-                        applyHaloComposite(c, e, x, r, g, b);
+                        applyHaloComposite(c, e, x, cover[i], r, g, b);
                     }
                     if constexpr (Mode == PassMode::bloomSource) {
                         out[0] = r;
@@ -498,10 +504,9 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                     applyBloomComposite(c, e, x, r, g, b);
                 }
                 if (finish) {
-                    applyVignetteBorder(c, x, y, r, g, b);
-                    if (c.has(kDoSplit)) {
-                        applyCompare(c, x, beforeR[i], beforeG[i], beforeB[i], r, g, b);
-                    }
+                    r = r * vignette[i] + dither[i];
+                    g = g * vignette[i] + dither[i];
+                    b = b * vignette[i] + dither[i];
                 }
             }
             if constexpr (Mode == PassMode::final) {
@@ -537,7 +542,7 @@ void lookRow(GradeContext& c, int y, float* scratch) {
                                      : reinterpret_cast<float*>(imageRow(dst, y)) +
                                            static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
     const bool look = c.has(kDoLut);
-    const float* cube = c.lutPacked.data();
+    const float* cube = c.lutPacked;
     const int edge = c.settings->lutEdge;
     const float intensity = c.intensity;
     float* out = rowOut;
@@ -574,17 +579,19 @@ void lookRow(GradeContext& c, int y, float* scratch) {
     }
 }
 
-// Threads of a pass, as the settings and the region's size ask.
-int passThreads(const GradeSettings& s, PassMode mode, int rows, int64_t pixels) {
-    const int t = s.threadCount >= 1 ? s.threadCount : hardwareThreads();
+// Bands of a pass, as the settings and the region's size ask.
+int passBands(const GradeContext& c, PassMode mode, int rows, int64_t pixels) {
+    const GradeSettings& s = *c.settings;
     if (s.threadCount == 1) {
         return 1;
     }
     if (mode == PassMode::final && s.threadCount < 1 && pixels < 65536) {
         return 1;
     }
-    return std::max(1, std::min({t, rows, 32}));
+    return std::max(1, std::min({c.plan.threads, rows, 32}));
 }
+
+void runRows(GradeContext& c, int n, PassMode mode);
 
 // Runs one pass over the rectangle. False when its row scratch cannot be had.
 bool runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -595,7 +602,7 @@ bool runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2,
     c.y2 = y2;
     const int rows = y2 - y1;
     const int64_t pixels = int64_t{x2 - x1} * rows;
-    const int n = passThreads(*c.settings, mode, rows, pixels);
+    const int n = passBands(c, mode, rows, pixels);
     // Each band converts a source row and a destination row: 4 floats per pixel each.
     const auto perBand = checkedBufferFloats(x2 - x1, 8, 1);
     const auto total =
@@ -603,15 +610,18 @@ bool runPass(GradeContext& c, PassMode mode, int32_t x1, int32_t y1, int32_t x2,
     if (!total) {
         return false;
     }
+    c.rowScratch = c.scratch->take(ScratchSlot::rows, *total);
+    if (c.rowScratch == nullptr) {
+        return false;
+    }
     c.scratchPerBand = *perBand;
-    c.rowScratch.assign(*total, 0.0f);
-    GradePass pass{&c, mode};
-    runRows(*c.settings, n, pass);
+    c.bands = n;
+    runRows(c, n, mode);
     return true;
 }
 
-// Builds the halation mask, its quarter-resolution copy and the blur. False when the
-// buffers would be too large.
+// Builds the halation colours, the quarter-resolution cover and its blur. False when the
+// buffers cannot be had.
 bool prepareHalation(GradeContext& c, const PixelRect& window) {
     // When bloom also runs, its source pass composites halation over the bloom region:
     // the mask covers that region too, or its pixels would read cover 0 beside an
@@ -624,32 +634,38 @@ bool prepareHalation(GradeContext& c, const PixelRect& window) {
     if (!region) {
         return false;
     }
-    const auto maskFloats = checkedBufferFloats(region->w, region->h, 1);
     const auto colourFloats = checkedBufferFloats(region->w, region->h, 3);
     const int32_t bw = quarterSize(region->w);
     const int32_t bh = quarterSize(region->h);
     const auto smallFloats = checkedBufferFloats(bw, bh, 1);
-    if (!maskFloats || !colourFloats || !smallFloats) {
+    if (!colourFloats || !smallFloats) {
         return false;
     }
     c.maskRegion = *region;
     c.blurW = bw;
     c.blurH = bh;
     c.blurRadius = haloBlurRadius(c.haloRadiusPx);
-    c.mask.assign(*maskFloats, 0.0f);
-    c.maskColour.assign(*colourFloats, 0.0f);
+    c.maskColour = c.scratch->take(ScratchSlot::maskColour, *colourFloats);
+    float* small = c.scratch->take(ScratchSlot::maskLevel, *smallFloats);
+    const int bands = helperBands(c.plan, region->h);
+    float* work = c.scratch->take(
+        ScratchSlot::effectWork,
+        std::max(reduceWorkFloats(region->w, region->h, bw, 1, bands), *smallFloats));
+    if (c.maskColour == nullptr || small == nullptr || work == nullptr) {
+        return false;
+    }
     if (!runPass(c, PassMode::haloMask, region->x1, region->y1, region->x1 + region->w,
                  region->y1 + region->h)) {
         return false;
     }
-    std::vector<float> small(*smallFloats);
-    downsampleQuarter(c.mask.data(), region->w, region->h, 1, small.data(), bw, bh);
-    blurSeparable(small.data(), bw, bh, 1, c.blurRadius, 48);
-    c.small = std::move(small);
+    extractHaloLevel(c.plan, c.maskColour, static_cast<std::size_t>(region->w) * 3, region->w,
+                     region->h, small, bw, bh, work);
+    blurSeparable(c.plan, small, bw, bh, 1, c.blurRadius, 48, work);
+    c.small = small;
     return true;
 }
 
-// Builds the two blurred bloom levels. False when the buffers would be too large.
+// Builds the two blurred bloom levels. False when the buffers cannot be had.
 bool prepareBloom(GradeContext& c, const PixelRect& window) {
     const PixelRect srcBounds = c.src != nullptr ? imageBounds(*c.src) : PixelRect{};
     const auto region =
@@ -673,25 +689,40 @@ bool prepareBloom(GradeContext& c, const PixelRect& window) {
     c.bloom1H = h1;
     c.bloomRad0 = bloomBlurRadius0(c.bloomRadiusPx);
     c.bloomRad1 = bloomBlurRadius1(c.bloomRadiusPx);
-    c.bloomColour.assign(*colourFloats, 0.0f);
+    if (c.maskColour != nullptr) {
+        // The mask region contains the bloom region (both on the same lattice): the
+        // bloom-source pass reads each pixel's colour after saturation there and writes
+        // its colour after halation over it, so the two share one buffer.
+        c.bloomStride = static_cast<std::size_t>(c.maskRegion.w) * 3;
+        c.bloomColour = c.maskColour +
+                        static_cast<std::size_t>(region->y1 - c.maskRegion.y1) * c.bloomStride +
+                        static_cast<std::size_t>(region->x1 - c.maskRegion.x1) * 3;
+    } else {
+        c.bloomStride = static_cast<std::size_t>(region->w) * 3;
+        c.bloomColour = c.scratch->take(ScratchSlot::bloomColour, *colourFloats);
+    }
+    float* level0 = c.scratch->take(ScratchSlot::bloomLevel0, *level0Floats);
+    float* level1 = c.scratch->take(ScratchSlot::bloomLevel1, *level1Floats);
+    const int bands = helperBands(c.plan, region->h);
+    float* work = c.scratch->take(
+        ScratchSlot::effectWork,
+        std::max({reduceWorkFloats(region->w, region->h, w0, 3, bands),
+                  reduceWorkFloats(w0, h0, w1, 3, helperBands(c.plan, h0)), *level0Floats}));
+    if (c.bloomColour == nullptr || level0 == nullptr || level1 == nullptr || work == nullptr) {
+        return false;
+    }
     if (!runPass(c, PassMode::bloomSource, region->x1, region->y1, region->x1 + region->w,
                  region->y1 + region->h)) {
         return false;
     }
-    // The final pass takes every window pixel from the bloom colours: the halation
-    // buffers have done their work.
-    std::vector<float>().swap(c.maskColour);
-    std::vector<float>().swap(c.mask);
-    std::vector<float>().swap(c.small);
-    std::vector<float> level0(*level0Floats);
-    std::vector<float> level1(*level1Floats);
-    extractBloomLevel(c.bloomColour.data(), region->w, region->h, c.bloomThreshold, level0.data(),
-                      w0, h0);
-    downsampleQuarter(level0.data(), w0, h0, 3, level1.data(), w1, h1);
-    blurSeparable(level0.data(), w0, h0, 3, c.bloomRad0, 40);
-    blurSeparable(level1.data(), w1, h1, 3, c.bloomRad1, 40);
-    c.level0 = std::move(level0);
-    c.level1 = std::move(level1);
+    extractBloomLevel(c.plan, c.bloomColour, c.bloomStride, region->w, region->h, c.bloomThreshold,
+                      level0, w0, h0, work);
+    downsampleQuarter(c.plan, level0, static_cast<std::size_t>(w0) * 3, w0, h0, 3, level1, w1, h1,
+                      work);
+    blurSeparable(c.plan, level0, w0, h0, 3, c.bloomRad0, 40, work);
+    blurSeparable(c.plan, level1, w1, h1, 3, c.bloomRad1, 40, work);
+    c.level0 = level0;
+    c.level1 = level1;
     return true;
 }
 
@@ -702,13 +733,13 @@ void gradeRows(void* passArg, int threadIndex, int threadCount) {
     const GradePass& pass = *static_cast<const GradePass*>(passArg);
     GradeContext& c = *pass.context;
     if (threadCount < 1 || threadIndex < 0 || threadIndex >= threadCount ||
-        static_cast<std::size_t>(threadIndex + 1) * c.scratchPerBand > c.rowScratch.size()) {
+        threadIndex >= c.bands) {
         return;
     }
     const int64_t rows = int64_t{c.y2} - c.y1;
     const int64_t first = c.y1 + threadIndex * rows / threadCount;
     const int64_t last = c.y1 + (threadIndex + 1) * rows / threadCount;
-    float* scratch = c.rowScratch.data() + static_cast<std::size_t>(threadIndex) * c.scratchPerBand;
+    float* scratch = c.rowScratch + static_cast<std::size_t>(threadIndex) * c.scratchPerBand;
     for (int64_t y = first; y < last; ++y) {
         switch (pass.mode) {
             case PassMode::haloMask:
@@ -728,19 +759,53 @@ void gradeRows(void* passArg, int threadIndex, int threadCount) {
     }
 }
 
-// Runs a pass on n bands: on the calling thread when n is 1, else through the host's
-// thread pool when the settings carry one, else on the engine's own threads.
-void runRows(const GradeSettings& settings, int n, GradePass& pass) {
-    if (n <= 1) {
-        gradeRows(&pass, 0, 1);
-        return;
+// The band worker compiled for each instruction set: the same code, once for the x86-64
+// baseline (SSE2) and once for AVX2, with everything it calls in this file inlined
+// (flatten) so that its loops take 256-bit vectors. Floating-point contraction is off
+// for the engine (see CMakeLists.txt), so every target gives the same bytes.
+void gradeRowsBaseline(void* passArg, int threadIndex, int threadCount) {
+    gradeRows(passArg, threadIndex, threadCount);
+}
+
+#if VD_SIMD_AVX2
+[[gnu::target("avx2"), gnu::flatten]] void gradeRowsAvx2(void* passArg, int threadIndex,
+                                                         int threadCount) {
+    gradeRows(passArg, threadIndex, threadCount);
+}
+#endif
+
+// The chosen target; -1 until the first render (or selectSimdTarget) picks one.
+std::atomic<int> gSimdTarget{-1};
+
+SimdTarget currentTarget() {
+    int t = gSimdTarget.load(std::memory_order_relaxed);
+    if (t < 0) {
+        t = static_cast<int>(simdTargetSupported(SimdTarget::avx2) ? SimdTarget::avx2
+                                                                   : SimdTarget::baseline);
+        gSimdTarget.store(t, std::memory_order_relaxed);
     }
-    n = std::min(n, 32);
-    if (settings.multiThread != nullptr) {
-        settings.multiThread(settings.multiThreadContext, n, gradeRows, &pass);
-        return;
+    return static_cast<SimdTarget>(t);
+}
+
+// The worker of a pass. The look-only rows stay on the baseline code: they run on
+// hand-written 128-bit quads, which measured slower inside the AVX2 build.
+GradeWorker bandWorker(const GradeContext& c, PassMode mode) {
+#if VD_SIMD_AVX2
+    const bool lookOnly = mode == PassMode::final && (c.flags & ~(kHasSrc | kDoLut)) == 0;
+    if (currentTarget() == SimdTarget::avx2 && !lookOnly) {
+        return gradeRowsAvx2;
     }
-    runOnThreads(n, gradeRows, &pass);
+#else
+    (void)c;
+    (void)mode;
+#endif
+    return gradeRowsBaseline;
+}
+
+// Runs a pass on n bands of the render's thread plan.
+void runRows(GradeContext& c, int n, PassMode mode) {
+    GradePass pass{&c, mode};
+    runBands(c.plan, n, bandWorker(c, mode), &pass);
 }
 
 // Whether the image description can be read: data, row bytes, components 3 or 4 and,
@@ -752,35 +817,40 @@ bool usableImage(const ImageView& v, bool checkDepth) {
     return !checkDepth || bytesPerComponent(v.depth) != 0;
 }
 
-// Copies the look's cube into 4-float entries. False when it would be too large.
+// The look's cube in 4-float entries: the caller's packed copy, else one packed here.
+// False when it would be too large.
 bool packLook(GradeContext& c) {
+    if (c.settings->lutPacked != nullptr) {
+        c.lutPacked = c.settings->lutPacked;
+        return true;
+    }
     const int64_t n = c.settings->lutEdge;
     const auto floats = checkedBufferFloats(n * n, n, 4);
     if (!floats) {
         return false;
     }
-    c.lutPacked.resize(*floats);
-    const float* in = c.settings->lutData;
-    float* out = c.lutPacked.data();
-    for (std::size_t i = 0, count = *floats / 4; i < count; ++i) {
-        out[4 * i] = in[3 * i];
-        out[4 * i + 1] = in[3 * i + 1];
-        out[4 * i + 2] = in[3 * i + 2];
-        out[4 * i + 3] = 0.0f;
+    float* out = c.scratch->take(ScratchSlot::look, *floats);
+    if (out == nullptr) {
+        return false;
     }
+    c.lutPacked = out;
+    packLookCube(c.settings->lutData, *floats / 4, out);
     return true;
 }
 
 // The engine entry shared by every depth: integer rows are converted as each band reads
 // and writes them, so no scratch copy of either image is made.
-bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& window,
-                   const PixelRect& frameRect, const GradeSettings& settings) {
+bool gradeWithScratch(const ImageView* src, const ImageView& dst, const PixelRect& window,
+                      const PixelRect& frameRect, const GradeSettings& settings,
+                      RenderScratch& scratch) {
     const PixelRect rod = rectEmpty(frameRect) ? imageBounds(dst) : frameRect;
     const PixelRect clipped = rectIntersect(window, imageBounds(dst));
     if (rectEmpty(clipped)) {
         return true;
     }
     GradeContext c = deriveGradeContext(settings, src, dst, rod, clipped);
+    c.plan = threadPlan(settings);
+    c.scratch = &scratch;
     if (c.has(kDoLut) && !packLook(c)) {
         return false;
     }
@@ -793,10 +863,60 @@ bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& 
     return runPass(c, PassMode::final, clipped.x1, clipped.y1, clipped.x2, clipped.y2);
 }
 
+// The engine entry shared by every depth, on the caller's scratch or one of its own.
+bool gradeAnyDepth(const ImageView* src, const ImageView& dst, const PixelRect& window,
+                   const PixelRect& frameRect, const GradeSettings& settings,
+                   RenderScratch* given) {
+    RenderScratch own;
+    RenderScratch& scratch = given != nullptr ? *given : own;
+    const bool ok = gradeWithScratch(src, dst, window, frameRect, settings, scratch);
+    if (ok) {
+        scratch.finishRender();
+    } else {
+        scratch.releaseAll();
+    }
+    return ok;
+}
+
 }  // namespace
 
+bool simdTargetSupported(SimdTarget target) {
+    switch (target) {
+        case SimdTarget::baseline:
+            return true;
+        case SimdTarget::avx2:
+#if VD_SIMD_AVX2
+            return __builtin_cpu_supports("avx2") != 0;
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+bool selectSimdTarget(SimdTarget target) {
+    if (!simdTargetSupported(target)) {
+        return false;
+    }
+    gSimdTarget.store(static_cast<int>(target), std::memory_order_relaxed);
+    return true;
+}
+
+SimdTarget simdTarget() {
+    return currentTarget();
+}
+
+void packLookCube(const float* rgb, std::size_t entries, float* out) {
+    for (std::size_t i = 0; i < entries; ++i) {
+        out[4 * i] = rgb[3 * i];
+        out[4 * i + 1] = rgb[3 * i + 1];
+        out[4 * i + 2] = rgb[3 * i + 2];
+        out[4 * i + 3] = 0.0f;
+    }
+}
+
 bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& window,
-                const PixelRect& frameRect, const GradeSettings& settings) {
+                const PixelRect& frameRect, const GradeSettings& settings, RenderScratch* scratch) {
     try {
         if (!usableImage(dst, false) || (src != nullptr && !usableImage(*src, false))) {
             return false;
@@ -810,7 +930,7 @@ bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& win
             srcFloat.depth = kDepthFloat;
         }
         return gradeAnyDepth(src != nullptr ? &srcFloat : nullptr, dstFloat, window, frameRect,
-                             settings);
+                             settings, scratch);
     } catch (...) {
         // Only buffer allocation can throw here, before anything is written.
         return false;
@@ -818,12 +938,12 @@ bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& win
 }
 
 bool renderCpu(const ImageView* src, const ImageView& dst, const PixelRect& window,
-               const PixelRect& frameRect, const GradeSettings& settings) {
+               const PixelRect& frameRect, const GradeSettings& settings, RenderScratch* scratch) {
     try {
         if (!usableImage(dst, true) || (src != nullptr && !usableImage(*src, true))) {
             return false;
         }
-        return gradeAnyDepth(src, dst, window, frameRect, settings);
+        return gradeAnyDepth(src, dst, window, frameRect, settings, scratch);
     } catch (...) {
         return false;
     }

@@ -16,24 +16,48 @@
 // read as opaque black.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "grade/GradeSettings.h"
 #include "grade/ImageView.h"
+#include "grade/RenderScratch.h"
 
 namespace vd {
 
 // Grades `src` (null when the source clip has no image) into `dst` over `window`, in any
 // of the three depths. frameRect is the output's region of definition (empty: the
-// destination bounds stand in). Returns false, with nothing written, when an image
-// description is unusable or the render's buffers cannot be had; true otherwise (also
-// when the window misses the destination, with nothing written). Never throws.
+// destination bounds stand in). Working buffers come from `scratch` (which the caller
+// must not use elsewhere during the call), or from a scratch of the call's own when it
+// is null. Returns false, with nothing written, when an image description is unusable or
+// the render's buffers cannot be had (everything the scratch held is then released);
+// true otherwise (also when the window misses the destination, with nothing written).
+// Never throws.
 bool renderCpu(const ImageView* src, const ImageView& dst, const PixelRect& window,
-               const PixelRect& frameRect, const GradeSettings& settings);
+               const PixelRect& frameRect, const GradeSettings& settings,
+               RenderScratch* scratch = nullptr);
 
 // The same on float images, graded in place without a copy (depths are not examined).
 bool gradeImage(const ImageView* src, const ImageView& dst, const PixelRect& window,
-                const PixelRect& frameRect, const GradeSettings& settings);
+                const PixelRect& frameRect, const GradeSettings& settings,
+                RenderScratch* scratch = nullptr);
+
+// Instruction sets the per-pixel passes are built for. Renders use the widest the CPU
+// runs unless a test has chosen another.
+enum class SimdTarget { baseline, avx2 };
+
+// Whether this build has the target and the CPU runs it.
+bool simdTargetSupported(SimdTarget target);
+
+// Makes later renders use the target; false, with nothing changed, when it is not
+// supported. For tests and benchmarks: every target gives the same pictures.
+bool selectSimdTarget(SimdTarget target);
+
+SimdTarget simdTarget();
+
+// Packs `entries` RGB cube entries into 4 floats each (the fourth 0), the form
+// GradeSettings::lutPacked takes: out holds entries x 4 floats.
+void packLookCube(const float* rgb, std::size_t entries, float* out);
 
 // The source reach for the regions-of-interest request, in pixels of the render, from the
 // raw control values (amounts and radii as in GradeSettings, frameHeight the full-frame

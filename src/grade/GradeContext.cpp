@@ -202,6 +202,9 @@ GradeContext deriveGradeContext(const GradeSettings& s, const ImageView* src, co
     c.stepHighlights = stepValue(c.highlights, c.has(kDoZones));
     c.stepShadows = stepValue(c.shadows, c.has(kDoZones));
     c.stepSaturation = stepValue(c.saturation, c.has(kDoSat));
+    c.wbGain[0] = 1.0 + 0.25 * c.temperature;
+    c.wbGain[1] = 1.0 - 0.2 * c.tint;
+    c.wbGain[2] = 1.0 - 0.25 * c.temperature;
     c.haloGain = c.halationAmount * c.halationAmount * 1.65f;
     c.bloomGain = c.bloomAmount * c.bloomAmount * 2.15f;
 

@@ -9,11 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "grade/GradeSettings.h"
 #include "grade/ImageView.h"
 #include "grade/PixelMath.h"
+#include "grade/RenderScratch.h"
+#include "grade/Threads.h"
 
 namespace vd {
 
@@ -68,8 +69,9 @@ struct GradeContext {
     float stepHighlights = 0.0f;
     float stepShadows = 0.0f;
     float stepSaturation = 0.0f;
-    float haloGain = 0.0f;   // amount^2 x 1.65
-    float bloomGain = 0.0f;  // amount^2 x 2.15
+    double wbGain[3] = {1.0, 1.0, 1.0};  // white balance per channel, before the luma is kept
+    float haloGain = 0.0f;               // amount^2 x 1.65
+    float bloomGain = 0.0f;              // amount^2 x 2.15
 
     // Geometry.
     FrameRect rod{0.0f, 0.0f, 0.0f, 0.0f};
@@ -82,29 +84,37 @@ struct GradeContext {
 
     uint32_t flags = 0;
 
-    // The look's cube with 4 floats per entry (one vector load each), built per render.
-    std::vector<float> lutPacked;
+    // The look's cube with 4 floats per entry (one vector load each).
+    const float* lutPacked = nullptr;
 
-    // Halation buffers.
+    // Halation buffers: the colours of the mask region after saturation (RGB, rows
+    // maskRegion.w x 3 floats apart; the bloom-source pass turns the bloom region's part
+    // of them into colours after halation, in place) and the blurred quarter-resolution
+    // cover. The cover at full resolution is haloCover of those colours.
     EffectRegion maskRegion;
     int32_t blurW = 0, blurH = 0, blurRadius = 1;
-    std::vector<float> mask;        // maskRegion.w x maskRegion.h covers
-    std::vector<float> maskColour;  // the same pixels' RGB after saturation, for reuse
-    std::vector<float> small;       // blurW x blurH, the blurred quarter-resolution mask
+    float* maskColour = nullptr;
+    float* small = nullptr;  // blurW x blurH
 
-    // Bloom buffers.
+    // Bloom buffers: the bloom region's colours after halation (the first of them at
+    // bloomColour, rows bloomStride floats apart) and the two blurred levels.
     EffectRegion bloomRegion;
     int32_t bloom0W = 0, bloom0H = 0, bloom1W = 0, bloom1H = 0;
     int32_t bloomRad0 = 1, bloomRad1 = 1;
-    std::vector<float> bloomColour;  // bloomRegion pixels, RGB graded up to bloom
-    std::vector<float> level0;       // bloom0W x bloom0H RGB
-    std::vector<float> level1;       // bloom1W x bloom1H RGB
+    float* bloomColour = nullptr;
+    std::size_t bloomStride = 0;
+    float* level0 = nullptr;  // bloom0W x bloom0H RGB
+    float* level1 = nullptr;  // bloom1W x bloom1H RGB
 
     PassMode mode = PassMode::final;
 
-    // Per-band row scratch of the current pass (integer rows converted to float).
-    std::vector<float> rowScratch;
+    // Per-band row scratch of the current pass (integer rows converted to float, grain).
+    float* rowScratch = nullptr;
     std::size_t scratchPerBand = 0;
+    int bands = 1;
+
+    ThreadPlan plan;
+    RenderScratch* scratch = nullptr;
 
     bool has(uint32_t flag) const { return (flags & flag) != 0; }
 };

@@ -56,6 +56,9 @@ struct GradeSettings {
     int32_t threadCount = 0;
     MultiThreadEntry multiThread = nullptr;
     void* multiThreadContext = nullptr;
+    // Optional: the same cube as lutData with 4 floats per entry (the fourth unused), as
+    // the look store keeps it; without it the engine packs lutData itself. Not owned.
+    const float* lutPacked = nullptr;
 };
 
 // Processing flags. The bit values are those of the device parameter block.

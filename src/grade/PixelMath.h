@@ -172,11 +172,15 @@ inline float grainSignal(float x, float y, float cell, uint32_t frame) {
     return noise / weight;
 }
 
-// grainSignal along one row, for consecutive x: the lattice row and its vertical weight
-// are fixed for the row, and the corner hashes of one lattice column are reused by the
-// next, which halves the hashing. Gives exactly the values of grainSignal.
+// grainSignal along runs of one row: the lattice row and its vertical weight are fixed
+// for the row; for each run the hashes of the lattice columns it touches are computed
+// first, in a loop of their own that vectorises, and each pixel then interpolates its
+// four corners from them. Gives exactly the values of grainSignal.
 class GrainRow {
   public:
+    // The longest run of fill.
+    static constexpr int kMaxRun = 256;
+
     GrainRow(float y, float cell, uint32_t frame) {
         float amplitude = 0.55f;
         float weight = 0.0f;
@@ -198,15 +202,45 @@ class GrainRow {
         weight_ = weight;
     }
 
-    float at(float x) {
-        float noise = 0.0f;
-        for (Octave& oct : octaves_) {
-            noise += (oct.at(x) - 0.5f) * 2.0f * oct.amplitude;
+    // out[i] = grainSignal at ((x0 + i) + 0.5) + offset for i below count (1..kMaxRun).
+    void fill(int x0, int count, float offset, float* __restrict out) const {
+        float noise[kMaxRun];
+        for (int i = 0; i < count; ++i) {
+            noise[i] = 0.0f;
         }
-        return noise / weight_;
+        for (const Octave& oct : octaves_) {
+            const float first = oct.column(position(x0, offset));
+            const float last = oct.column(position(x0 + count - 1, offset));
+            const uint32_t base = latticeIndex(first);
+            // Columns base .. base + span; cells are at least one pixel wide, so at most
+            // count + 1 of them.
+            const uint32_t span = latticeIndex(last) - base + 1u;
+            float top[kMaxRun + 2], bottom[kMaxRun + 2];
+            for (uint32_t j = 0; j <= span; ++j) {
+                top[j] = hashKeyed(base + j, oct.key0);
+                bottom[j] = hashKeyed(base + j, oct.key1);
+            }
+            for (int i = 0; i < count; ++i) {
+                const float gx = oct.column(position(x0 + i, offset));
+                const float fx0 = std::floor(gx);
+                const float tx = gx - fx0;
+                const float sx = tx * tx * (3.0f - 2.0f * tx);
+                const uint32_t j = static_cast<uint32_t>(static_cast<int64_t>(fx0)) - base;
+                const float a = top[j], b = top[j + 1], c = bottom[j], d = bottom[j + 1];
+                const float t = a + (b - a) * sx;
+                const float u = c + (d - c) * sx;
+                const float v = t + (u - t) * oct.sy;
+                noise[i] += (v - 0.5f) * 2.0f * oct.amplitude;
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            out[i] = noise[i] / weight_;
+        }
     }
 
   private:
+    static float position(int x, float offset) { return (static_cast<float>(x) + 0.5f) + offset; }
+
     // hash01 with everything but the column folded into key.
     static float hashKeyed(uint32_t x, uint32_t key) {
         return static_cast<float>(mixHash(x * 374761393u ^ key) & 0xffffffu) / 16777215.0f;
@@ -215,32 +249,9 @@ class GrainRow {
     struct Octave {
         float cell, sy, amplitude;
         uint32_t key0, key1;  // the hash inputs of the two lattice rows, less the column
-        bool cached = false;
-        uint32_t x0 = 0;
-        float a = 0, b = 0, c = 0, d = 0;  // corners (x0, y0), (x0+1, y0), (x0, y0+1), ...
 
-        float at(float x) {
-            const float gx = cell == 1.0f ? x : x / cell;  // x / 1 is x: skip the division
-            const float fx0 = std::floor(gx);
-            const float tx = gx - fx0;
-            const float sx = tx * tx * (3.0f - 2.0f * tx);
-            const uint32_t xi = latticeIndex(gx);
-            if (!cached || xi != x0) {
-                if (cached && xi == x0 + 1u) {
-                    a = b;
-                    c = d;
-                } else {
-                    a = hashKeyed(xi, key0);
-                    c = hashKeyed(xi, key1);
-                }
-                b = hashKeyed(xi + 1u, key0);
-                d = hashKeyed(xi + 1u, key1);
-                x0 = xi;
-                cached = true;
-            }
-            const float top = a + (b - a) * sx;
-            const float bottom = c + (d - c) * sx;
-            return top + (bottom - top) * sy;
+        float column(float x) const {
+            return cell == 1.0f ? x : x / cell;  // x / 1 is x: skip the division
         }
     };
     Octave octaves_[3];

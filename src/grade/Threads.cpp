@@ -44,8 +44,27 @@ int hardwareThreads() {
     return n == 0 ? 4 : static_cast<int>(std::min(n, 1024u));
 }
 
-int helperThreads(int rows) {
-    const int n = std::min({hardwareThreads(), 32, rows});
+ThreadPlan threadPlan(const GradeSettings& s) {
+    ThreadPlan plan;
+    plan.threads = std::clamp(s.threadCount >= 1 ? s.threadCount : hardwareThreads(), 1, 32);
+    plan.host = s.multiThread;
+    plan.hostContext = s.multiThreadContext;
+    return plan;
+}
+
+void runBands(const ThreadPlan& plan, int n, GradeWorker worker, void* arg) {
+    n = std::clamp(n, 1, 32);
+    if (n == 1) {
+        worker(arg, 0, 1);
+    } else if (plan.host != nullptr) {
+        plan.host(plan.hostContext, n, worker, arg);
+    } else {
+        runOnThreads(n, worker, arg);
+    }
+}
+
+int helperBands(const ThreadPlan& plan, int rows) {
+    const int n = std::min(plan.threads, rows);
     return n < 2 || rows < 8 ? 1 : n;
 }
 

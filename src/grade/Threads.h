@@ -1,9 +1,11 @@
-// Running bands of work on several threads: the engine's own threads, with the fallback
-// that keeps a render going when a thread cannot be started.
+// Running bands of work on several threads: the host's thread pool when the render has
+// one, else the engine's own threads, with the fallback that keeps a render going when a
+// thread cannot be started.
 //
-// Owns: runOnThreads (start, run, join), the hardware thread count and the thread counts
-// of helper loops (blurs, conversions).
-// Does not own: the host thread pool (GradeSettings::multiThread) or what a band does.
+// Owns: ThreadPlan (how many bands a render's loops use and where they run), runBands,
+// runOnThreads (start, run, join), the hardware thread count and the row loops of the
+// helper passes (reductions, blurs).
+// Does not own: what a band does.
 #pragma once
 
 #include <thread>
@@ -28,22 +30,32 @@ void runOnThreads(int count, GradeWorker worker, void* arg,
 // Hardware threads, 4 when the system reports none.
 int hardwareThreads();
 
-// Threads for a helper loop over `rows` rows: min(hardware threads, 32, rows), and 1 when
-// that is below 2 or there are fewer than 8 rows.
-int helperThreads(int rows);
+// Where every loop of one render runs: at most `threads` bands (1..32), on the host's pool
+// when `host` is set.
+struct ThreadPlan {
+    int threads = 1;
+    MultiThreadEntry host = nullptr;
+    void* hostContext = nullptr;
+};
 
-}  // namespace vd
+// The settings' thread count (the hardware count when below 1) and host pool.
+ThreadPlan threadPlan(const GradeSettings& s);
 
-namespace vd {
+// Runs worker(arg, i, n) for i in 0..n-1 (n capped at 32): on the calling thread when n is
+// 1, else on the plan's host pool, else on the engine's own threads. The host may run the
+// work as one band (worker(arg, 0, 1)) instead; workers must take the count they are given.
+void runBands(const ThreadPlan& plan, int n, GradeWorker worker, void* arg);
 
-// Calls f(row) for every row in 0..rows-1 on helperThreads(rows) threads, thread i taking
-// rows i, i + n, i + 2n and so on. Each row's result depends only on the row, so the
-// output is the same for any thread count.
-// f(row, threadIndex) with threadIndex below helperThreads(rows), for loops that keep
-// per-thread scratch.
+// Bands of a helper loop over `rows` rows: min(plan threads, rows), 1 below 8 rows.
+int helperBands(const ThreadPlan& plan, int rows);
+
+// Calls f(row, band) for every row in 0..rows-1 on helperBands(plan, rows) bands, band i
+// taking rows i, i + n, i + 2n and so on; band is below helperBands(plan, rows), for loops
+// that keep per-band scratch. Each row's result depends only on the row, so the output is
+// the same for any thread count.
 template <class F>
-void forEachRowIndexed(int rows, F&& f) {
-    const int n = helperThreads(rows);
+void forEachRowIndexed(const ThreadPlan& plan, int rows, F&& f) {
+    const int n = helperBands(plan, rows);
     if (n <= 1) {
         for (int r = 0; r < rows; ++r) {
             f(r, 0);
@@ -54,8 +66,8 @@ void forEachRowIndexed(int rows, F&& f) {
         F* f;
         int rows;
     } job{&f, rows};
-    runOnThreads(
-        n,
+    runBands(
+        plan, n,
         [](void* arg, int index, int count) {
             auto* j = static_cast<Job*>(arg);
             for (int r = index; r < j->rows; r += count) {
@@ -66,8 +78,8 @@ void forEachRowIndexed(int rows, F&& f) {
 }
 
 template <class F>
-void forEachRow(int rows, F&& f) {
-    forEachRowIndexed(rows, [&f](int row, int) { f(row); });
+void forEachRow(const ThreadPlan& plan, int rows, F&& f) {
+    forEachRowIndexed(plan, rows, [&f](int row, int) { f(row); });
 }
 
 }  // namespace vd

@@ -4,6 +4,7 @@
 #include <array>
 #include <mutex>
 
+#include "grade/Grade.h"
 #include "looks/Catalogue.h"
 #include "looks/LookFile.h"
 #include "looks/LutCube.h"
@@ -20,7 +21,7 @@ constexpr std::uint64_t kMaxLookFileBytes = 64ull << 20;
 
 struct LutSlot {
     int lookIndex = -1;
-    LutCube cube;
+    std::shared_ptr<const SharedLook> look;  // set when valid
     bool valid = false;
     std::string failure;  // why the load failed, when it did
     std::uint32_t lastUse = 0;
@@ -50,8 +51,7 @@ void resolveOnce(LutStoreState& s) {
 
 void clearSlot(LutSlot& slot) {
     slot.lookIndex = -1;
-    slot.cube.edge = 0;
-    std::vector<float>().swap(slot.cube.samples);
+    slot.look.reset();
     slot.valid = false;
     slot.failure.clear();
     slot.lastUse = 0;
@@ -102,10 +102,16 @@ LutSlot* fetchSlot(LutStoreState& s, int lookIndex) {
         victim->failure = file + ": missing from " + s.looksDir;
         return victim;
     }
+    auto look = std::make_shared<SharedLook>();
     victim->valid = read == platform::ReadResult::ok &&
                     decodeLookFile(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                   bytes.size(), victim->cube);
-    if (!victim->valid) {
+                                   bytes.size(), look->cube);
+    if (victim->valid) {
+        const std::size_t entries = look->cube.samples.size() / 3;
+        look->packed.resize(entries * 4);
+        packLookCube(look->cube.samples.data(), entries, look->packed.data());
+        victim->look = std::move(look);
+    } else {
         victim->failure = file + ": " + path + " is unreadable or damaged";
     }
     return victim;
@@ -148,10 +154,9 @@ void initLutStore() {
     resolveOnce(s);
 }
 
-bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge,
-                std::string* reason) {
-    std::vector<float>().swap(samples);
-    edge = 0;
+bool getSharedLook(int pack, int option, std::shared_ptr<const SharedLook>& look,
+                   std::string* reason) {
+    look.reset();
     if (option < 1) {
         return true;
     }
@@ -168,8 +173,22 @@ bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t
         }
         return false;
     }
-    samples = slot->cube.samples;
-    edge = slot->cube.edge;
+    look = slot->look;
+    return true;
+}
+
+bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge,
+                std::string* reason) {
+    std::vector<float>().swap(samples);
+    edge = 0;
+    std::shared_ptr<const SharedLook> look;
+    if (!getSharedLook(pack, option, look, reason)) {
+        return false;
+    }
+    if (look) {
+        samples = look->cube.samples;
+        edge = look->cube.edge;
+    }
     return true;
 }
 

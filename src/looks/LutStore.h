@@ -1,7 +1,8 @@
 // The process-wide store of decoded looks: finds the looks directory once per process,
 // reads and decodes a look file the first time it is asked for, keeps the eight most
 // recently used looks (and failed loads, so a broken file is not re-read every frame), and
-// hands every caller its own copy of the samples.
+// hands renders the decoded look itself, read-only and shared (getSharedLook), or a copy
+// of its samples (getLookLut).
 //
 // Owns: the looks-directory search, the cache and its lock. It is the only reader of look
 // files. Does not own: the catalogue (Catalogue.h) or the file format (LookFile.h).
@@ -9,8 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "looks/LutCube.h"
 
 namespace vd {
 
@@ -27,6 +31,18 @@ void initLutStore();
 // it is unreadable or damaged.
 bool getLookLut(int pack, int option, std::vector<float>& samples, std::uint32_t& edge,
                 std::string* reason = nullptr);
+
+// A decoded look as renders read it: the cube as decoded and the same entries packed 4
+// floats each (the fourth 0) for the CPU engine. Made once per load and never changed; a
+// holder keeps it alive after the store has dropped it.
+struct SharedLook {
+    LutCube cube;
+    std::vector<float> packed;
+};
+
+// getLookLut without the copy: look is null where getLookLut gives edge 0 (also on false).
+bool getSharedLook(int pack, int option, std::shared_ptr<const SharedLook>& look,
+                   std::string* reason = nullptr);
 
 // The first of these that holds the probe file "iphone-apple-log-01.vdlk" as a regular
 // file: $VD_LOOKS_DIR when set and not empty, then the plug-in module's directory followed

@@ -150,6 +150,7 @@ OfxStatus createInstance(OfxImageEffectHandle instance) {
 
 OfxStatus destroyInstance(OfxImageEffectHandle instance) {
     removeInstance(instance);
+    releaseRenderScratch(instance);
     return kOfxStatOK;
 }
 

@@ -54,6 +54,9 @@ OfxStatus createInstance(OfxImageEffectHandle instance);
 OfxStatus destroyInstance(OfxImageEffectHandle instance);
 // "OfxImageEffectActionRender": the status of the render (Render.cpp).
 OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs);
+// Frees the buffers the instance's CPU renders kept (a render in flight keeps them until
+// it ends).
+void releaseRenderScratch(OfxImageEffectHandle instance);
 // "OfxImageEffectActionGetRegionsOfInterest": 0 with the source region set, or 14.
 OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
                             OfxPropertySetHandle outArgs);

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -251,9 +252,8 @@ OfxStatus gather(const HostSuites& s, OfxImageEffectHandle instance, OfxProperty
 
 // A look's samples, owned by the render for its length, and what became of the look.
 struct LookForRender {
-    std::vector<float> samples;
-    std::uint32_t edge = 0;
-    std::string status;  // the value of kLookStatusProperty
+    std::shared_ptr<const SharedLook> look;  // the store's, shared read-only; null: none
+    std::string status;                      // the value of kLookStatusProperty
 };
 
 // Logs a failure once per look and reason for the life of the process.
@@ -271,7 +271,7 @@ void logLookFailure(const std::string& reason) {
     debugLog("look not applied: " + reason);
 }
 
-// The look of the pack's menu: a private copy of its samples. A look that cannot be
+// The look of the pack's menu, as the store shares it. A look that cannot be
 // loaded leaves the picture without it and leaves its reason in the status.
 void readLook(const ParamAccess& params, double time, int pack, LookForRender& look) {
     const int option = getIntParamAt(params, packLutParam(pack).c_str(), time).value_or(0);
@@ -280,14 +280,13 @@ void readLook(const ParamAccess& params, double time, int pack, LookForRender& l
         return;
     }
     std::string reason;
-    if (!getLookLut(pack, option, look.samples, look.edge, &reason)) {
-        look.samples.clear();
-        look.edge = 0;
+    if (!getSharedLook(pack, option, look.look, &reason)) {
+        look.look.reset();
         logLookFailure(reason);
         look.status = "failed: " + reason;
         return;
     }
-    look.status = look.samples.empty() ? "none" : "applied";
+    look.status = look.look && !look.look->cube.samples.empty() ? "applied" : "none";
 }
 
 // Reads one control of the table into the record. False when a required control cannot
@@ -355,8 +354,11 @@ OfxStatus readSettings(const HostSuites& s, OfxImageEffectHandle instance, const
     }
     g.encoding = packEncoding(pack);
     g.premultiplied = f.srcView() ? f.premultiplied : false;
-    g.lutData = look.samples.empty() ? nullptr : look.samples.data();
-    g.lutEdge = look.samples.empty() ? 0 : static_cast<std::int32_t>(look.edge);
+    if (look.look && !look.look->cube.samples.empty()) {
+        g.lutData = look.look->cube.samples.data();
+        g.lutPacked = look.look->packed.data();
+        g.lutEdge = static_cast<std::int32_t>(look.look->cube.edge);
+    }
     g.frame = roundToInt(f.time);
     g.renderScale = static_cast<float>(f.scale);
     g.frameHeight = roundToInt((static_cast<double>(f.frame.y2) - f.frame.y1) / f.scale);
@@ -377,10 +379,50 @@ void reportLookStatus(const HostSuites& s, OfxImageEffectHandle instance,
 
 // ---- Dispatch -------------------------------------------------------------------------
 
+// Each instance's CPU render buffers, kept between its renders and released when it is
+// destroyed. Never freed, like the other process-wide lists; the mutex is held only for
+// a lookup or an update.
+struct ScratchList {
+    std::mutex mutex;
+    std::vector<std::pair<OfxImageEffectHandle, std::shared_ptr<RenderScratch>>> entries;
+};
+ScratchList& scratchList() {
+    static ScratchList* const list = new ScratchList();
+    return *list;
+}
+
+// The instance's scratch, made on its first render; null for a null handle.
+std::shared_ptr<RenderScratch> instanceScratch(OfxImageEffectHandle instance) {
+    if (!instance) {
+        return nullptr;
+    }
+    ScratchList& list = scratchList();
+    const std::lock_guard lock(list.mutex);
+    for (const auto& [owner, scratch] : list.entries) {
+        if (owner == instance) {
+            return scratch;
+        }
+    }
+    list.entries.emplace_back(instance, std::make_shared<RenderScratch>());
+    return list.entries.back().second;
+}
+
+// A CPU render on the instance's scratch; a render that finds it in use by another render
+// of the same instance takes buffers of its own.
+bool renderCpuOn(OfxImageEffectHandle instance, const Gathered& f, const GradeSettings& g) {
+    const std::shared_ptr<RenderScratch> scratch = instanceScratch(instance);
+    std::unique_lock<std::mutex> held;
+    if (scratch) {
+        held = std::unique_lock<std::mutex>(scratch->inUse(), std::try_to_lock);
+    }
+    return renderCpu(f.srcView(), f.dst, f.window, f.frame, g,
+                     held.owns_lock() ? scratch.get() : nullptr);
+}
+
 // Exactly one back end. A failed GPU render is reported as such so that the host may
 // render again on the CPU; the plug-in does not fall back by itself.
-OfxStatus dispatch(const OfxPropertySuiteV1* p, OfxPropertySetHandle inArgs, const Gathered& f,
-                   const GradeSettings& g) {
+OfxStatus dispatch(OfxImageEffectHandle instance, const OfxPropertySuiteV1* p,
+                   OfxPropertySetHandle inArgs, const Gathered& f, const GradeSettings& g) {
     const ImageView* src = f.srcView();
     const bool allFloat = f.dst.depth == kDepthFloat && (!src || src->depth == kDepthFloat);
     if (f.cuda) {
@@ -403,7 +445,7 @@ OfxStatus dispatch(const OfxPropertySuiteV1* p, OfxPropertySetHandle inArgs, con
         return renderOpenCL(src, f.dst, f.window, f.frame, g, queue) ? kOfxStatOK
                                                                      : kOfxStatGPURenderFailed;
     }
-    return renderCpu(src, f.dst, f.window, f.frame, g) ? kOfxStatOK : kOfxStatFailed;
+    return renderCpuOn(instance, f, g) ? kOfxStatOK : kOfxStatFailed;
 }
 
 }  // namespace
@@ -423,7 +465,19 @@ OfxStatus renderAction(OfxImageEffectHandle instance, OfxPropertySetHandle inArg
         return st;
     }
     reportLookStatus(s, instance, look.status);
-    return dispatch(s.property, inArgs, frame, settings);
+    return dispatch(instance, s.property, inArgs, frame, settings);
+}
+
+void releaseRenderScratch(OfxImageEffectHandle instance) {
+    std::shared_ptr<RenderScratch> dropped;  // freed after the lock, or by a render in flight
+    ScratchList& list = scratchList();
+    const std::lock_guard lock(list.mutex);
+    for (auto& entry : list.entries) {
+        if (entry.first == instance) {
+            dropped = std::move(entry.second);
+        }
+    }
+    std::erase_if(list.entries, [&](const auto& e) { return e.first == instance; });
 }
 
 OfxStatus regionsOfInterest(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,

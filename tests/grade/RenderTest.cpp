@@ -401,6 +401,69 @@ TEST(Threads, BandsWhoseThreadCannotStartRunOnTheCallingThread) {
     }
 }
 
+// Every pass, the reductions and blurs of halation and bloom included, runs on the host's
+// pool when there is one: 3 passes, 2 loops per reduction and per blur.
+TEST(Threads, EveryLoopOfARenderRunsOnTheHostPool) {
+    Scene scene;
+    scene.settings.threadCount = 2;
+    scene.settings.multiThread = fakeHostPool;
+    std::atomic<int> calls{0};
+    scene.settings.multiThreadContext = &calls;
+    const PixelRect bounds{0, 0, 320, 180};  // every reduced grid at least 8 rows tall
+    TestImage src(bounds, 4, kDepthFloat), dst(bounds, 4, kDepthFloat);
+    src.fill([](int x, int y) { return grey(0.0005f * static_cast<float>(x * y), 1.0f); });
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, scene.settings));
+    EXPECT_EQ(calls.load(), 3 + 2 * (1 + 1) + 2 * (2 + 2));
+}
+
+// A scratch kept between renders holds whatever the last render left in it: renders of
+// other sizes and effects on it give the bytes a fresh scratch gives, on every SIMD
+// target the CPU runs (all of them the bytes of the baseline), and it keeps only what the
+// last render used.
+TEST(Scratch, ReusedBuffersAndEverySimdTargetGiveTheBytesOfAFreshRender) {
+    const PixelRect bounds{0, 0, 173, 97};
+    TestImage src(bounds, 4, kDepthFloat);
+    src.fill([](int x, int y) {
+        const float v = 0.004f * static_cast<float>((x * 7 + y * 3) % 250);
+        return std::array<float, 4>{v, 1.0f - v, 0.5f * v, 0.25f + 0.003f * static_cast<float>(y)};
+    });
+    Scene everything;
+    Scene glowOnly;
+    glowOnly.settings = GradeSettings{};
+    glowOnly.settings.halationAmount = 0.6f;
+    glowOnly.settings.bloomAmount = 0.5f;
+    glowOnly.settings.borderSide = 0.1f;
+    glowOnly.settings.splitScreen = true;
+    const PixelRect tile{20, 10, 120, 70};
+    const SimdTarget chosen = simdTarget();
+    for (const GradeSettings* s : {&everything.settings, &glowOnly.settings}) {
+        ASSERT_TRUE(selectSimdTarget(SimdTarget::baseline));
+        TestImage fresh(bounds, 4, kDepthFloat);
+        ASSERT_TRUE(renderCpu(&src.view, fresh.view, tile, bounds, *s));
+        for (SimdTarget target : {SimdTarget::baseline, SimdTarget::avx2}) {
+            if (!selectSimdTarget(target)) {
+                continue;
+            }
+            RenderScratch scratch;
+            TestImage reused(bounds, 4, kDepthFloat);
+            // Whole frames first, with the other settings, leave the buffers full.
+            ASSERT_TRUE(
+                renderCpu(&src.view, reused.view, bounds, bounds, everything.settings, &scratch));
+            ASSERT_TRUE(
+                renderCpu(&src.view, reused.view, bounds, bounds, glowOnly.settings, &scratch));
+            ASSERT_TRUE(renderCpu(&src.view, reused.view, tile, bounds, *s, &scratch));
+            EXPECT_LE(maxDifference(fresh, reused, tile), 1e-6f) << static_cast<int>(target);
+        }
+    }
+    selectSimdTarget(chosen);
+    RenderScratch scratch;
+    TestImage dst(bounds, 4, kDepthFloat);
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, everything.settings, &scratch));
+    const std::size_t all = scratch.heldBytes();
+    ASSERT_TRUE(renderCpu(&src.view, dst.view, bounds, bounds, GradeSettings{}, &scratch));
+    EXPECT_LT(scratch.heldBytes(), all / 4);
+}
+
 // ---- Hostile input ----------------------------------------------------------------------
 
 TEST(HostileInput, NonFiniteAndOutOfRangePixelsNeverBreakARender) {
