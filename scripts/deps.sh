@@ -11,6 +11,8 @@ packages=(
   locales
   libopencolorio-dev
   libpng-dev zlib1g-dev nettle-dev
+  # The update check: its HTTPS client, loaded at run time, and the tests' certificates.
+  libcurl4 ca-certificates openssl
 )
 missing=()
 for p in "${packages[@]}"; do

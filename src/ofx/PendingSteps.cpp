@@ -4,8 +4,6 @@
 
 namespace vd {
 
-void startUpdateCheck(bool) {}
-
 // No GPU back end yet: the host is told that the GPU render failed and may render again on
 // the CPU.
 bool renderCuda(const ImageView*, const ImageView&, const PixelRect&, const PixelRect&,

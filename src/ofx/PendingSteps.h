@@ -21,8 +21,6 @@ void refreshStatusPanel(OfxImageEffectHandle instance);
 // The same, but only when the process-wide status generation moved since the instance last
 // showed it.
 void refreshStatusIfStale(OfxImageEffectHandle instance);
-// Starts the background update check; unforced, it skips a check made in the last 7 days.
-void startUpdateCheck(bool forced);
 
 // GPU back ends: grade float images on the host's CUDA stream (may be null) or OpenCL
 // command queue. True on success; false makes the render answer the GPU failure status.
