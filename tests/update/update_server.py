@@ -2,7 +2,7 @@
 """A stand-in for the update service on loopback HTTPS, for the update check's tests.
 
 Usage: update_server.py CERT KEY LOG
-Prints "PORT PID" on one line, then serves until it is killed. The first path segment picks
+Prints "PORT PID" on one line, then serves until it is killed or its parent ends. The first path segment picks
 the answer (see ANSWERS; "hang" accepts the request and never answers). Each request's path,
 user agent and content type is appended to LOG as one line "path|agent|type".
 """
@@ -10,6 +10,7 @@ import http.server
 import os
 import ssl
 import sys
+import threading
 import time
 
 CERT, KEY, LOG = sys.argv[1:4]
@@ -46,6 +47,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
+def exit_with_parent():
+    # A test that crashes cannot stop its server: leave when the parent is gone.
+    parent = os.getppid()
+    while os.getppid() == parent:
+        time.sleep(0.2)
+    os._exit(0)
+
+
+threading.Thread(target=exit_with_parent, daemon=True).start()
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
