@@ -25,7 +25,8 @@ constexpr int kOptNoSignal = 99;
 constexpr int kOptTimeoutMs = 155;
 constexpr int kOptConnectTimeoutMs = 156;
 constexpr int kOptCaInfo = 10065;
-constexpr int kOptProtocols = 181;
+constexpr int kOptProtocolsStr = 10318;  // libcurl 7.85 and later
+constexpr int kOptProtocols = 181;       // earlier ones (deprecated since)
 constexpr long kProtoHttps = 1L << 1;
 constexpr int kInfoResponseCode = 0x200000 + 2;  // CURLINFO_LONG + 2
 
@@ -132,7 +133,8 @@ HttpsResponse httpsGet(const HttpsRequest& request) {
     bool set = c.easySetopt(easy, kOptUrl, url.c_str()) == kCurlOk;
     // No signals: a time-out in name resolution must not raise SIGALRM in the host.
     set = set && c.easySetopt(easy, kOptNoSignal, 1L) == kCurlOk;
-    set = set && c.easySetopt(easy, kOptProtocols, kProtoHttps) == kCurlOk;
+    set = set && (c.easySetopt(easy, kOptProtocolsStr, "https") == kCurlOk ||
+                  c.easySetopt(easy, kOptProtocols, kProtoHttps) == kCurlOk);
     set = set && c.easySetopt(easy, kOptUserAgent, request.userAgent.c_str()) == kCurlOk;
     set = set && c.easySetopt(easy, kOptHttpHeader, headers) == kCurlOk;
     set = set && c.easySetopt(easy, kOptConnectTimeoutMs, connectMs) == kCurlOk;
