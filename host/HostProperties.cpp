@@ -44,6 +44,9 @@ void defineHostProperties(PropertySet& p, const HostProfile& profile) {
     p.defineString(kOfxImageEffectPropCudaStreamSupported, {"true"}, 1);
     p.defineString(kOfxImageEffectPropOpenGLRenderSupported, {"false"}, 1);
     p.defineString(kOfxImageEffectPropMetalRenderSupported, {"false"}, 1);
+    p.defineString("VandrelHuebenchTestUpdateService",
+                   {profile.updateService, profile.updateCaFile}, 2);
+    p.defineInt("VandrelHuebenchTestUpdateTimeScale", {profile.updateTimeScale}, 1);
 }
 
 void defineEffectDescriptorProperties(PropertySet& p, const std::string& bundlePath) {

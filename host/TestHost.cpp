@@ -790,8 +790,11 @@ TestHost::~TestHost() {
     contexts_.clear();
     descriptor_.reset();
     pool_.reset();
-    // The library stays loaded, as hosts keep plug-ins loaded until they quit: a plug-in may
-    // still run threads of its own (a background check) that would crash in unmapped code.
+    // By default the library stays loaded, as most hosts keep plug-ins loaded until they
+    // quit; closeLibrary unloads it as hosts that drop unused plug-ins do.
+    if (profile_.closeLibrary) {
+        platform::closeLibrary(library_);
+    }
     gHost.store(nullptr);
 }
 

@@ -76,6 +76,16 @@ struct HostProfile {
     // reported back to it at once, on the writing thread, as "OfxActionInstanceChanged" with
     // the reason "OfxChangePluginEdited", as real hosts do.
     bool reportPluginEdits = true;
+    // The plug-in's update check, through host properties that only this host defines: the
+    // service's base address ("": no check at all, so that tests never reach the network
+    // unless they ask), a PEM file of certificates it trusts, and its time scale (0: the
+    // plug-in's own).
+    std::string updateService;
+    std::string updateCaFile;
+    int updateTimeScale = 0;
+    // The destructor closes the plug-in library (dlclose), as hosts that drop unused
+    // plug-ins do; by default it stays loaded until the process ends.
+    bool closeLibrary = false;
     // The host's name (OfxPropName of the host property set).
     std::string hostName = "com.vandrel.testhost";
     // Called with every problem the host notices (see TestHost::problems), on the thread that

@@ -11,7 +11,10 @@ packages=(
   locales
   libopencolorio-dev
   libpng-dev zlib1g-dev nettle-dev
+  # The GPU tests: PoCL runs the OpenCL back end on the CPU.
   pocl-opencl-icd ocl-icd-opencl-dev clinfo
+  # The update check: its HTTPS client, loaded at run time, and the tests' certificates.
+  libcurl4 ca-certificates openssl
 )
 # The Windows stage of the tests: the MinGW-w64 cross compiler, Wine to run what it builds,
 # and GoogleTest's sources (/usr/src/googletest) to build the test framework with it.

@@ -2,10 +2,15 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "looks/LutStore.h"
 #include "ofx/PendingSteps.h"
 #include "ofx/Plugin.h"
+#include "ofx/Properties.h"
+#include "update/UpdateCheck.h"
 
 namespace vd {
 namespace {
@@ -31,6 +36,28 @@ OfxPlugin gRecord = {
     kOfxImageEffectPluginApi, 1, "com.vandrel.Looks", 0, 5, &setHostFromRecord, &entryFromRecord,
 };
 
+// The update check's test hook (see overrideUpdateService): host properties in this
+// plug-in's own namespace that only the project's test host defines. Read at every load, so
+// a host without them always gets the built-in service.
+constexpr const char* kTestUpdateService = "VandrelHuebenchTestUpdateService";  // base, CA file
+constexpr const char* kTestUpdateTimeScale = "VandrelHuebenchTestUpdateTimeScale";
+
+void readTestUpdateService() {
+    OfxHost* host = gHost.load(std::memory_order_acquire);
+    const OfxPropertySuiteV1* props = gPropertySuite.load(std::memory_order_acquire);
+    const std::optional<std::string> base =
+        host ? getString(props, host->host, kTestUpdateService, 0) : std::nullopt;
+    if (!base) {
+        overrideUpdateService(std::nullopt);
+        return;
+    }
+    UpdateService service;
+    service.baseAddress = *base;
+    service.caFile = getString(props, host->host, kTestUpdateService, 1).value_or("");
+    service.timeScale = getInt(props, host->host, kTestUpdateTimeScale).value_or(0);
+    overrideUpdateService(std::move(service));
+}
+
 bool is(const char* action, const char* name) {
     return std::strcmp(action, name) == 0;
 }
@@ -38,7 +65,9 @@ bool is(const char* action, const char* name) {
 OfxStatus dispatch(const char* action, OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
                    OfxPropertySetHandle outArgs) {
     if (is(action, kOfxActionLoad)) {
-        return fetchSuites();
+        const OfxStatus status = fetchSuites();
+        readTestUpdateService();
+        return status;
     }
     if (is(action, kOfxActionUnload)) {
         // Process-wide services stay until the library itself goes away.

@@ -1,9 +1,7 @@
 // Handlers that the main entry calls but other modules implement.
 //
 // Owns: nothing but these declarations, so that the dispatch has exactly one call site for
-// each. Until a module implements its handler, PendingSteps.cpp holds an empty definition;
-// whoever implements one deletes its definition there (and may move the declaration into
-// their own module header, keeping the signature).
+// each; the files of this folder (and the GPU module behind GpuRender.cpp) define them.
 #pragma once
 
 #include "grade/GradeSettings.h"
@@ -21,8 +19,6 @@ void refreshStatusPanel(OfxImageEffectHandle instance);
 // The same, but only when the process-wide status generation moved since the instance last
 // showed it.
 void refreshStatusIfStale(OfxImageEffectHandle instance);
-// Starts the background update check; unforced, it skips a check made in the last 7 days.
-void startUpdateCheck(bool forced);
 
 // GPU back ends: grade float images on the host's CUDA stream (may be null) or OpenCL
 // command queue. True on success; false makes the render answer the GPU failure status.

@@ -2,12 +2,14 @@
 //
 // Owns: environment lookup, file status and whole-file I/O, directory chains, replacing
 // rename, delete, shared append, advisory file locks, the plug-in's own module directory,
-// dynamic libraries, opening a web page in the default browser.
+// dynamic libraries, keeping the plug-in's own module loaded, opening a web page in the
+// default browser, an HTTPS GET.
 // Does not own: any policy about which files or libraries are used (that is the callers').
 // One POSIX implementation beside this header; the Win32 one comes with the Windows port.
 // None of these functions throw except std::bad_alloc.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -96,6 +98,41 @@ void* openLibrary(const char* name);
 void* librarySymbol(void* library, const char* symbol);
 void closeLibrary(void* library);
 std::string libraryError();
+
+// Keeps the module that contains this code mapped until the process ends, even after its
+// loader unloads it, so that a thread of ours may outlive the host's unload. Idempotent.
+// False when that could not be arranged (the caller must then not start such a thread).
+bool pinOwnModule();
+
+// One HTTPS GET, TLS with the peer certificate verified. The caller has already split the
+// address; redirects are not followed.
+struct HttpsRequest {
+    std::string host;  // a name or an address literal (IPv6 without brackets)
+    int port = 443;
+    std::string path;  // path and query, beginning with "/"
+    std::string userAgent;
+    std::string headers;  // extra header lines, each ending in "\r\n"
+    // Per phase, as the operating system's HTTP client takes them. Where a client has fewer
+    // limits, resolution and connection (with the TLS handshake) share one limit and the
+    // whole request is bounded by the sum of all four.
+    int resolveTimeoutMs = 0;
+    int connectTimeoutMs = 0;
+    int sendTimeoutMs = 0;
+    int receiveTimeoutMs = 0;
+    // A longer body fails the request: a hostile server cannot fill memory.
+    std::size_t maxBodyBytes = 0;
+    // Tests only: a PEM file of certificates trusted instead of the system's store. Never
+    // a way to skip verification.
+    std::string caFile;
+};
+struct HttpsResponse {
+    bool completed = false;  // false: no client, no connection, TLS failure, time-out, too long
+    int status = 0;          // the HTTP status code, when completed
+    std::string body;        // the whole body, when completed
+};
+// On POSIX the client is libcurl, loaded at run time ("libcurl.so.4"); without it every
+// request fails. Safe to call from any thread.
+HttpsResponse httpsGet(const HttpsRequest& request);
 
 // Opens a web address in the user's default browser without going through a shell.
 // True when the opener was started.

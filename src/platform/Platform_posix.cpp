@@ -305,6 +305,17 @@ void closeLibrary(void* library) {
     }
 }
 
+bool pinOwnModule() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 || info.dli_fname == nullptr) {
+        return false;
+    }
+    // RTLD_NOLOAD finds the loaded module under the name it was opened with, without loading
+    // anything; RTLD_NODELETE then keeps it mapped through every later dlclose. The handle is
+    // deliberately never closed.
+    return ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 std::string libraryError() {
     const char* e = ::dlerror();
     return e == nullptr ? std::string() : std::string(e);

@@ -1,9 +1,11 @@
+#include "update/UpdateCheck.h"
 #include "update/UpdateState.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../mylooks/TempEnv.h"
 
@@ -78,6 +80,72 @@ TEST_F(UpdateNoticeFile, NoticeOnlyForANewerVersionWithAUrl) {
     ::unsetenv("VD_SUPPORT_DIR");
     EXPECT_EQ(updateStatePath(), "");
     EXPECT_FALSE(saveUpdateState(s));
+}
+
+// The service's address and its answers, as the check reads them (the whole check runs
+// against a loopback server in UpdateCheckHostTest).
+TEST(UpdateRequest, SplitsHttpsAddressesAndRefusesOthers) {
+    struct Case {
+        const char* base;
+        const char* host;  // nullptr: refused
+        int port;
+        const char* path;
+    } cases[] = {
+        {"https://updates.example.test", "updates.example.test", 443, "/latest?platform=win"},
+        {"https://h.test:8443/api/v1", "h.test", 8443, "/api/v1/latest?platform=win"},
+        {"https://[::1]:9/x", "::1", 9, "/x/latest?platform=win"},
+        {"https://h.test?key=1", "h.test", 443, "/?key=1/latest?platform=win"},
+        {"http://h.test", nullptr, 0, nullptr},
+        {"https://", nullptr, 0, nullptr},
+        {"https://:443", nullptr, 0, nullptr},
+        {"https://h.test:", nullptr, 0, nullptr},
+        {"https://h.test:65536", nullptr, 0, nullptr},
+        {"https://h.test:99999999999999999999", nullptr, 0, nullptr},
+        {"https://user@h.test", nullptr, 0, nullptr},
+        {"https://h.test/a b", nullptr, 0, nullptr},
+        {"https://h.test/#frag", nullptr, 0, nullptr},
+        {"https://[::1", nullptr, 0, nullptr},
+        {"https://a:b:c", nullptr, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::optional<platform::HttpsRequest> r = updateRequest({c.base, 0, ""});
+        ASSERT_EQ(r.has_value(), c.host != nullptr) << c.base;
+        if (r) {
+            EXPECT_EQ(r->host, c.host) << c.base;
+            EXPECT_EQ(r->port, c.port) << c.base;
+            EXPECT_EQ(r->path, c.path) << c.base;
+        }
+    }
+    const platform::HttpsRequest r = *updateRequest({"https://h.test", 0, ""});
+    EXPECT_EQ(r.userAgent, "Vandrel Huebench");
+    EXPECT_EQ(r.headers, "Content-Type: application/json\r\n");
+    EXPECT_EQ(std::vector<int>(
+                  {r.resolveTimeoutMs, r.connectTimeoutMs, r.sendTimeoutMs, r.receiveTimeoutMs}),
+              std::vector<int>({2500, 7500, 2500, 7500}));
+    EXPECT_EQ(r.maxBodyBytes, 1u << 20);
+    EXPECT_EQ(updateRequest({"https://h.test", 1, ""})->receiveTimeoutMs, 375);
+}
+
+TEST(UpdateAnswer, KeyLookupTakesTheFirstQuotedKeyAndItsRawString) {
+    struct Case {
+        const char* body;
+        const char* version;
+    } cases[] = {
+        {R"({"version": "1.2.3"})", "1.2.3"},
+        {R"({"version":"1.2.3","version":"9"})", "1.2.3"},
+        {R"({"x": ["version", ":"], "version": "2"})", "], "},  // the first one, wherever
+        {R"({"version": 5, "x": "7"})", "x"},                   // the next quote, wherever
+        {R"({"version": "a\"b\\c\n"})", "a\"b\\cn"},            // no escape decoded further
+        {R"({"version" "1.0"})", ""},                           // no colon after the key
+        {R"({"version": 1})", ""},                              // no opening quote
+        {R"({"version": "1.0)", ""},                            // no closing quote
+        {R"({"version": "1.0\)", ""},
+        {R"({"Version": "1.0"})", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(answerValue(c.body, "version"), c.version) << c.body;
+    }
 }
 
 }  // namespace
