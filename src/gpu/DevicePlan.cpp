@@ -14,6 +14,13 @@ const char* const kKernelNames[kKernelCount] = {
 
 namespace {
 
+// The engine's blur weights for a radius and cap, as the 2k + 1 floats the kernels read.
+std::vector<float> blurWeightList(int radius, int cap) {
+    float w[2 * kMaxBlurTaps + 1];
+    const int k = blurWeights(radius, cap, w);
+    return std::vector<float>(w, w + 2 * k + 1);
+}
+
 bool usableOnDevice(const ImageView& v) {
     return v.data != nullptr && v.rowBytes != 0 && v.depth == kDepthFloat &&
            (v.components == 3 || v.components == 4);
@@ -136,7 +143,7 @@ bool buildDevicePlan(const ImageView* src, const ImageView& dst, const PixelRect
         p.blurW = quarterSize(region->w);
         p.blurH = quarterSize(region->h);
         p.blurRadius = haloBlurRadius(c.haloRadiusPx);
-        plan.haloWeights = blurWeights(p.blurRadius, 48);
+        plan.haloWeights = blurWeightList(p.blurRadius, 48);
         sizes.core = cellBytes(p.maskW, p.maskH, 1);
         sizes.small = cellBytes(p.blurW, p.blurH, 1);
         if (sizes.core == 0 || sizes.small == 0) {
@@ -159,8 +166,8 @@ bool buildDevicePlan(const ImageView* src, const ImageView& dst, const PixelRect
         p.bloom1H = quarterSize(p.bloom0H);
         p.bloomRad0 = bloomBlurRadius0(c.bloomRadiusPx);
         p.bloomRad1 = bloomBlurRadius1(c.bloomRadiusPx);
-        plan.bloomWeights0 = blurWeights(p.bloomRad0, 40);
-        plan.bloomWeights1 = blurWeights(p.bloomRad1, 40);
+        plan.bloomWeights0 = blurWeightList(p.bloomRad0, 40);
+        plan.bloomWeights1 = blurWeightList(p.bloomRad1, 40);
         sizes.graded = cellBytes(p.bloomW, p.bloomH, 4);
         sizes.level0 = cellBytes(p.bloom0W, p.bloom0H, 4);
         sizes.level1 = cellBytes(p.bloom1W, p.bloom1H, 4);
