@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the tools need.
+# Installs the Debian 12 packages a job needs. "deps.sh run": what builds the bundle, its
+# looks and huebench (the main job). "deps.sh test" or no argument: that and everything the
+# tests, sanitizer builds, benchmarks, fuzz targets and format check need as well.
 # Safe to run again: apt-get only installs what is missing.
 set -euo pipefail
-packages=(
+set_name=${1:-test}
+run_packages=(
   cmake ninja-build g++ make pkg-config binutils
-  libgtest-dev libgmock-dev libbenchmark-dev
   liblzma-dev
+  libpng-dev zlib1g-dev nettle-dev
+  libopenimageio-dev
+)
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   python3
   locales
   libopencolorio-dev
-  libpng-dev zlib1g-dev nettle-dev
 )
+case "$set_name" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: deps.sh [run|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

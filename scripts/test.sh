@@ -4,7 +4,7 @@
 # time, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
+./scripts/deps.sh test
 jobs=$(nproc)
 start=$(date +%s)
 stamp() { echo "== $1 ($(( $(date +%s) - start ))s since start)"; }
@@ -14,7 +14,7 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 ./scripts/check-names.sh
 
 stamp "build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVD_BUILD_BENCH=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVD_BUILD_TESTS=ON -DVD_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
