@@ -506,12 +506,12 @@ const char* statusName(OfxStatus status) {
     }
 }
 
-// Rows of one band of a tiled render: about 32 MB of output, so a frame of any size is
+// Rows of one band of a tiled render: about 8 MB of output, so a frame of any size is
 // rendered through the plug-in's regions of interest with a bounded amount of memory.
 int bandRows(const OfxRectI& window, BitDepth depth, int components) {
     const std::size_t row = std::size_t(window.x2 - window.x1) * testhost::bytesPerSample(depth) *
                             std::size_t(components);
-    return int(std::clamp<std::size_t>((std::size_t(32) << 20) / std::max<std::size_t>(row, 1), 16,
+    return int(std::clamp<std::size_t>((std::size_t(8) << 20) / std::max<std::size_t>(row, 1), 16,
                                        1 << 20));
 }
 
@@ -555,7 +555,8 @@ class Grader {
             roi.sourceRegionOfDefinition = rod;
             const testhost::RegionsOfInterestResult asked = fx_->regionsOfInterest(roi);
             OfxRectI need = frame;
-            if (asked.status == kOfxStatOK) {
+            // Without an answer of its own the plug-in takes the prefilled region: the band.
+            if (asked.status == kOfxStatOK || asked.status == kOfxStatReplyDefault) {
                 if (const auto it = asked.regions.find(kOfxImageEffectSimpleSourceClipName);
                     it != asked.regions.end()) {
                     const OfxRectD& want = it->second;
@@ -740,6 +741,20 @@ std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame&
                                                                               : "Rec709";
     }
     long long ms = 0;
+    // huebench's own default folder, out/, is made when the first picture goes there, and
+    // removed again when that picture fails.
+    std::error_code ec;
+    const bool madeOut = options.output.empty() && fs::path(frame.output).parent_path() == "out" &&
+                         fs::create_directory("out", ec);
+    struct RemoveIfEmpty {
+        bool active;
+        ~RemoveIfEmpty() {
+            std::error_code ignored;
+            if (active && fs::is_empty("out", ignored)) {
+                fs::remove("out", ignored);
+            }
+        }
+    } cleanup{madeOut};
     try {
         FrameWriter writer(frame.output, display, source.bounds(), source.components(), stored,
                            colourSpace);
@@ -853,7 +868,7 @@ std::vector<Frame> planFrames(const GradeOptions& options, const std::string& su
     const fs::path folder = fs::path(output).parent_path();
     std::error_code ec;
     if (options.output.empty() && folder == "out" && !fs::exists(folder, ec)) {
-        // made once the job is known to be sound, in runGrade
+        // made when the first picture is written (gradeFrame)
     } else if (!folder.empty() && !fs::is_directory(folder, ec)) {
         throw Failure("cannot write " + output + ": the folder " + folder.string() +
                       " does not exist");
@@ -905,10 +920,6 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     }
     for (const Job& job : jobs) {
         Grader grader(*host, options, job.pack, job.look);
-        if (options.output.empty()) {
-            std::error_code ec;
-            fs::create_directory("out", ec);
-        }
         const bool sequence = job.frames.size() > 1 || job.frames.front().number != 0 ||
                               job.frames.front().input.find('%') != std::string::npos ||
                               (!options.input.empty() && framePattern(options.input));

@@ -33,9 +33,18 @@ std::string extensionOf(const std::string& path) {
 }
 
 // OpenImageIO keeps errors per thread and complains at exit about any never asked for.
+std::string oneLine(std::string text, const std::string& fallback) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        text.replace(at, 1, "; ");
+    }
+    return text.empty() ? fallback : text;
+}
+
 std::string oiioError(const std::string& fallback) {
-    const std::string e = OIIO::geterror();
-    return e.empty() ? fallback : e;
+    return oneLine(OIIO::geterror(), fallback);
 }
 
 SampleType sampleTypeOf(const ImageSpec& spec) {
@@ -150,9 +159,8 @@ Image readImage(const std::string& path, const FrameInfo& info, BitDepth depth) 
         const int rows = std::min(bandRows, spec.height - top);
         if (!in->read_scanlines(0, 0, spec.y + top, spec.y + top + rows, 0, 0, fileChannels,
                                 TypeDesc::FLOAT, band.data())) {
-            const std::string why = in->geterror();
             throw ImageFileError(path + " is truncated or damaged (" +
-                                 (why.empty() ? std::string("read failed") : why) + ")");
+                                 oneLine(in->geterror(), "read failed") + ")");
         }
         for (int r = 0; r < rows; ++r) {
             const int ofxRow = info.data.y2 - 1 - (top + r);
@@ -266,7 +274,7 @@ FrameWriter::FrameWriter(const std::string& path, OfxRectI display, OfxRectI dat
         spec.attribute("CompressionQuality", 95);
     }
     if (!s.out->open(s.temporary, spec)) {
-        const std::string why = s.out->geterror();
+        const std::string why = oneLine(s.out->geterror(), "cannot create the file");
         std::remove(s.temporary.c_str());
         throw ImageFileError("cannot write " + path + ": " + why);
     }
@@ -333,7 +341,8 @@ void FrameWriter::write(const Image& band) {
                                                                : TypeDesc::FLOAT;
         const int fileY = s.out->spec().y + s.nextFileRow;
         if (!s.out->write_scanline(fileY, 0, format, data)) {
-            throw ImageFileError("cannot write " + s.path + ": " + s.out->geterror());
+            throw ImageFileError("cannot write " + s.path + ": " +
+                                 oneLine(s.out->geterror(), "write failed"));
         }
         ++s.nextFileRow;
     }
@@ -342,7 +351,8 @@ void FrameWriter::write(const Image& band) {
 void FrameWriter::commit() {
     State& s = *state_;
     if (!s.out->close()) {
-        throw ImageFileError("cannot write " + s.path + ": " + s.out->geterror());
+        throw ImageFileError("cannot write " + s.path + ": " +
+                             oneLine(s.out->geterror(), "write failed"));
     }
     std::error_code ec;
     fs::rename(s.temporary, s.path, ec);

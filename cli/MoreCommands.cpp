@@ -1,5 +1,6 @@
 #include "MoreCommands.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -29,18 +30,13 @@ int guarded(std::ostream& err, Body body) {
     }
 }
 
-// A float RGBA image of RGB rows given top to bottom, in OpenFX row order.
+// A float RGB image of rows given top to bottom, in OpenFX row order.
 Image fromRows(int width, int height, const std::vector<float>& rgb) {
-    Image image(BitDepth::float32, 4, {0, 0, width, height});
+    Image image(BitDepth::float32, 3, {0, 0, width, height});
     for (int row = 0; row < height; ++row) {
         const float* in = rgb.data() + std::size_t(row) * std::size_t(width) * 3;
         auto* out = reinterpret_cast<float*>(image.row(height - 1 - row));
-        for (int x = 0; x < width; ++x, in += 3, out += 4) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
-            out[3] = 1.0f;
-        }
+        std::copy(in, in + std::size_t(width) * 3, out);
     }
     return image;
 }
