@@ -967,7 +967,7 @@ std::string slug(const std::string& text) {
     while (!out.empty() && out.back() == '-') {
         out.pop_back();
     }
-    return out.empty() ? "look" : out;
+    return out.empty() ? std::string("unnamed") : out;
 }
 
 int resolvePack(const std::string& text) {

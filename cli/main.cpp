@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     }
     const std::string& command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (command == "--help" || command == "-h") {
         usage(std::cout);
         return 0;
     }
