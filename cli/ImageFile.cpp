@@ -137,7 +137,10 @@ FrameInfo probeImage(const std::string& path) {
         info.channels = 3;
     }
     info.type = sampleTypeOf(spec);
-    info.colourSpace = spec.get_string_attribute("oiio:ColorSpace");
+    info.colourSpace = spec.get_string_attribute("colorSpace");
+    if (info.colourSpace.empty()) {
+        info.colourSpace = spec.get_string_attribute("oiio:ColorSpace");
+    }
     return info;
 }
 
@@ -269,6 +272,10 @@ FrameWriter::FrameWriter(const std::string& path, OfxRectI display, OfxRectI dat
     }
     if (!colourSpace.empty()) {
         spec.attribute("oiio:ColorSpace", colourSpace);
+        // EXR headers keep no reader's colour-space field; a plain string attribute carries it.
+        if (ext == ".exr") {
+            spec.attribute("colorSpace", colourSpace);
+        }
     }
     if (ext == ".jpg" || ext == ".jpeg") {
         spec.attribute("CompressionQuality", 95);
