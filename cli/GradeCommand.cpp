@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <optional>
@@ -541,7 +542,11 @@ class Grader {
 
     // Renders source band by band from the top into writer, at time; returns the
     // milliseconds the renders took.
-    long long render(const Image& source, BitDepth depth, FrameWriter& writer, double time) {
+    // Status shows how far the frame is, in percent, when given.
+    using Status = std::function<void(const std::string&)>;
+
+    long long render(const Image& source, BitDepth depth, FrameWriter& writer, double time,
+                     const Status& status) {
         const OfxRectI frame = source.bounds();
         // The frame's region of definition is its data window, as a host hands it over.
         const OfxRectD rod{double(frame.x1), double(frame.y1), double(frame.x2), double(frame.y2)};
@@ -589,6 +594,10 @@ class Grader {
             request.source.reset();
             check(result, depth);
             writer.write(result.output);
+            if (status) {
+                status("grading " +
+                       std::to_string(100LL * (frame.y2 - band.y1) / (frame.y2 - frame.y1)) + "%");
+            }
         }
         return ms;
     }
@@ -706,7 +715,8 @@ SampleType sampleTypeOf(BitDepth depth) {
 }
 
 // Grades one frame and writes it; returns its summary line (without the newline).
-std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame& frame) {
+std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame& frame,
+                       const Grader::Status& status = {}) {
     // The render and the file keep the input's depth unless --depth says otherwise; the
     // chart is rendered in float.
     std::optional<FrameInfo> info;
@@ -725,6 +735,9 @@ std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame&
                                             : SampleType::float32;
     Image source;
     try {
+        if (status && info) {
+            status("reading");
+        }
         source = info ? readImage(frame.input, *info, depth) : chartImage(grader.pack(), depth);
     } catch (const ImageFileError& e) {
         throw Failure("cannot read the input picture: " + std::string(e.what()));
@@ -758,7 +771,7 @@ std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame&
     try {
         FrameWriter writer(frame.output, display, source.bounds(), source.components(), stored,
                            colourSpace);
-        ms = grader.render(source, depth, writer, double(frame.number));
+        ms = grader.render(source, depth, writer, double(frame.number), status);
         writer.commit();
     } catch (const ImageFileError& e) {
         throw Failure(e.what());
@@ -924,7 +937,25 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
                               job.frames.front().input.find('%') != std::string::npos ||
                               (!options.input.empty() && framePattern(options.input));
         if (!sequence) {
-            out << gradeFrame(grader, options, job.frames.front()) << "\n";
+            // A large still takes a while: a terminal sees how far it is.
+            const Frame& still = job.frames.front();
+            Grader::Status status;
+            if (::isatty(STDOUT_FILENO) == 1) {
+                status = [&out, &still](const std::string& what) {
+                    out << "\r\033[K" << (still.input.empty() ? "chart" : still.input) << ": "
+                        << what << std::flush;
+                };
+            }
+            std::string summary;
+            try {
+                summary = gradeFrame(grader, options, still, status);
+            } catch (...) {
+                if (status) {
+                    out << "\r\033[K" << std::flush;
+                }
+                throw;
+            }
+            out << (status ? "\r\033[K" : "") << summary << "\n";
             continue;
         }
         Progress progress(out, job.frames.size(), ::isatty(STDOUT_FILENO) == 1);
