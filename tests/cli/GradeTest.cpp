@@ -280,6 +280,31 @@ TEST_F(GradeTest, SequencesGradeTheFramesAskedFor) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "graded"), fs::directory_iterator()), 1);
 }
 
+TEST_F(GradeTest, ASavedLookGradesAsItsPackAndLook) {
+    // Saved through the plug-in as a user saves one, in the folder huebench is pointed at.
+    const std::string support = (dir_ / "support").string();
+    ::setenv("VD_SUPPORT_DIR", support.c_str(), 1);
+    ::setenv("VD_MY_LOOKS_FILE", (support + "/my-looks.json").c_str(), 1);
+    {
+        testhost::TestHost host(VD_BUNDLE_DIR);
+        host.setUp(kOfxImageEffectContextFilter);
+        testhost::Instance& fx = host.createInstance(kOfxImageEffectContextFilter);
+        fx.userEdit("footage", 2);
+        fx.userEdit(packLutParam(2), 3);
+        fx.userEdit("lookName", std::string("Warm Dusk"));
+        fx.pressButton("saveLook");
+    }
+    const Outcome saved = huebench("grade --my-look 'warm dusk' --depth 8 --output m.png");
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    const Outcome direct = huebench("grade --pack 2 --look 3 --depth 8 --output p.png");
+    ASSERT_EQ(direct.status, 0) << direct.err;
+    EXPECT_EQ(largestDifference(read("m.png", BitDepth::byte), read("p.png", BitDepth::byte)),
+              0.0f);
+    const Outcome missing = huebench("grade --my-look Nope");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("My Looks has no look \"Nope\""), std::string::npos) << missing.err;
+}
+
 TEST_F(GradeTest, MistakesEndWithAReasonAndLeaveNoFile) {
     // Look folders the plug-in would take (they hold the probe file) but cannot grade from:
     // the plug-in then renders without the look and reports success, so the tool must refuse.
