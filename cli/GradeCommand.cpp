@@ -933,9 +933,7 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     }
     for (const Job& job : jobs) {
         Grader grader(*host, options, job.pack, job.look);
-        const bool sequence = job.frames.size() > 1 || job.frames.front().number != 0 ||
-                              job.frames.front().input.find('%') != std::string::npos ||
-                              (!options.input.empty() && framePattern(options.input));
+        const bool sequence = !options.input.empty() && framePattern(options.input).has_value();
         if (!sequence) {
             // A large still takes a while: a terminal sees how far it is.
             const Frame& still = job.frames.front();
