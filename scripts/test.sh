@@ -4,7 +4,7 @@
 # time, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
+./scripts/deps.sh test
 jobs=$(nproc)
 # The OpenCL tests run on PoCL; its compiled kernels are kept between test processes and runs.
 export POCL_CACHE_DIR="${POCL_CACHE_DIR:-$PWD/build/pocl-cache}"
@@ -16,7 +16,7 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 ./scripts/check-names.sh
 
 stamp "build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVD_BUILD_BENCH=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVD_BUILD_TESTS=ON -DVD_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
