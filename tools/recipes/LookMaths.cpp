@@ -246,7 +246,8 @@ double skinWeight(const Rgb& c) {
         return 0.0;
     }
     const double band = 0.5 * (1.0 + std::cos(kPi * d / kWidth));
-    return band * smoothstep(0.02, 0.12, chroma / std::max(q.mean, 0.02));
+    // Saturation against a floor, so that the weight settles smoothly towards black.
+    return band * smoothstep(0.02, 0.15, chroma / (q.mean + 0.05));
 }
 
 // Display-side finish in code values.

@@ -43,15 +43,15 @@ Recipe warmPrint() {
     r.name = "warm print";
     r.toned = true;
     r.natural = true;
-    r.warmth = 1.2;
-    r.saturation = 0.85;
+    r.warmth = 1.7;
+    r.saturation = 0.72;
     r.crosstalk = 0.08;
     r.twist = 0.04;
-    r.greyCode = 0.42;
-    r.contrast = 1.5;
+    r.greyCode = 0.44;
+    r.contrast = 1.6;
     r.channelTone = 0.85;
-    r.highlightTint = {kAmber + 5, 0.015};
-    r.fade = 0.04;
+    r.highlightTint = {kAmber + 5, 0};
+    r.fade = 0.07;
     return r;
 }
 
@@ -79,15 +79,16 @@ Recipe tealOrange() {
     r.name = "teal and orange";
     r.saturation = 1.2;
     // Skin and warm hues gain a little richness but keep their hue; cyans and blues slide
-    // towards teal; greens lean to teal over a wide band, gently enough not to fold.
+    // towards teal over a wide band, gently enough not to fold.
     r.bands[0] = {kSkin + 4, 40, 0, 1.15};
-    r.bands[1] = {205, 75, -12, 1.45};
-    r.bands[2] = {kGreen, 75, 14, 0.7};
-    r.greyCode = 0.42;
-    r.contrast = 1.55;
+    r.bands[1] = {200, 80, -15, 1.3};
+    r.greyCode = 0.41;
+    r.contrast = 1.5;
     r.channelTone = 0.6;
-    r.shadowTint = {kCyan + 5, 0.1};
-    r.highlightTint = {35, 0.05};
+    r.shadowTint = {kCyan + 5, 0.09};
+    r.highlightTint = {35, 0.07};
+    r.highlightSaturation = 0.85;
+    r.crosstalk = 0.06;
     return r;
 }
 
@@ -222,14 +223,14 @@ Recipe vintageSeventies() {
 Recipe reversalSlide() {
     Recipe r;
     r.name = "reversal slide";
-    r.saturation = 1.3;
+    r.saturation = 1.25;
     r.crosstalk = 0.12;
     r.bands[0] = {kBlue, 50, -8, 1.25};
     r.greyCode = 0.40;
     r.contrast = 1.8;
     r.toe = 0.008;
     r.channelTone = 0.6;
-    r.bands[1] = {kSkin, 40, 0, 0.85};  // skin held back from the boost
+    r.bands[1] = {kSkin, 40, 0, 0.8};
     return r;
 }
 
@@ -353,9 +354,9 @@ Recipe hardMonochrome() {
 Recipe redFilterMonochrome() {
     Recipe r = monochrome();
     r.name = "red filter monochrome";
-    // A deep red filter: red light alone, and blue held back, so skies go dark and
-    // foliage deepens while faces lighten.
-    r.monoWeights = {1.0, 0.15, -0.15};
+    // A deep red filter passes red light alone: skies go dark, foliage deepens, faces
+    // lighten.
+    r.monoWeights = {1.0, 0.0, 0.0};
     r.contrast = 1.45;
     return r;
 }
@@ -390,15 +391,16 @@ Recipe warmHoliday() {
     Recipe r;
     r.name = "warm holiday";
     r.toned = true;
-    r.warmth = 1.1;
-    r.saturation = 0.95;
+    r.warmth = 1.6;
+    r.saturation = 0.9;
     r.bands[0] = {kSky, 50, 0, 1.15};
     r.greyCode = 0.47;
-    r.contrast = 1.3;
+    r.contrast = 1.2;
     r.channelTone = 0.6;
-    r.highlightTint = {50, 0.04};
-    r.fade = 0.04;
+    r.highlightTint = {50, 0.03};
+    r.fade = 0.06;
     r.crosstalk = -0.08;
+    r.midTint = {50, 0};
     return r;
 }
 
@@ -409,13 +411,14 @@ Recipe summerTeal() {
     r.name = "summer teal and orange";
     r.saturation = 1.3;
     r.bands[1] = {195, 75, -10, 1.35};
-    r.greyCode = 0.48;
+    r.greyCode = 0.49;
     r.contrast = 1.3;
-    r.shadowTint = {kCyan, 0.11};
+    r.shadowTint = {kCyan, 0.1};
     r.highlightTint = {40, 0.06};
     r.fade = 0.03;
-    r.skinGuard = 1.0;
+    r.skinGuard = 0.85;
     r.bands[0] = {kSkin + 4, 40, 0, 1.1};
+    r.crosstalk = 0;
     return r;
 }
 
@@ -461,14 +464,14 @@ Recipe yellowFilterMonochrome() {
 Recipe cityNight() {
     Recipe r;
     r.name = "city night";
-    r.saturation = 0.92;
+    r.saturation = 0.85;
     r.bands[0] = {kSkin, 40, 0, 1.1};
     r.bands[1] = {kSky, 70, 0, 1.2};
-    r.greyCode = 0.40;
+    r.greyCode = 0.39;
     r.contrast = 1.55;
     r.toe = 0.007;
     r.shadowTint = {230, 0.05};
-    r.highlightTint = {42, 0.03};
+    r.highlightTint = {42, 0.015};
     return r;
 }
 
@@ -505,7 +508,7 @@ Recipe coastalTeal() {
     r.toned = true;
     r.midTint = {200, 0.06};
     r.saturation = 1.35;
-    r.bands[0] = {185, 60, 6, 1.8};
+    r.bands[0] = {185, 60, 6, 1.5};
     r.bands[1] = {50, 45, 0, 1.2};
     r.bands[2] = {kBlue, 50, -8, 1.1};
     r.greyCode = 0.49;
@@ -635,7 +638,7 @@ std::vector<ShippedLook> buildTable() {
     {
         Recipe r = vivid();
         r.name = "vivid travel";
-        r.saturation = 1.38;
+        r.saturation = 1.35;
         r.contrast = 1.55;
         r.bands[0] = {kSky, 50, 0, 1.15};
         r.bands[1] = {kSkin, 35, 0, 0.85};  // skin stays believable amid the colour
@@ -682,7 +685,7 @@ std::vector<ShippedLook> buildTable() {
         r.contrast = 1.32;
         r.saturation = 1.15;
         r.midTint = {140, 0.08};
-        r.bands[0].gain = 2.2;
+        r.bands[0].gain = 1.8;
         r.bands[2] = {kSky, 50, 0, 1.1};
         add(5, r);
     }
