@@ -85,7 +85,7 @@ Recipe tealOrange() {
     r.greyCode = 0.41;
     r.contrast = 1.5;
     r.channelTone = 0.6;
-    r.shadowTint = {kCyan + 5, 0.09};
+    r.shadowTint = {kCyan + 5, 0.08};
     r.highlightTint = {35, 0.07};
     r.highlightSaturation = 0.85;
     r.crosstalk = 0.06;
@@ -170,9 +170,10 @@ Recipe softPastel() {
     r.greyCode = 0.45;
     r.contrast = 1.0;
     r.fade = 0.12;
-    r.shadowTint = {270, 0.015};
-    r.highlightTint = {330, 0.03};
+    r.shadowTint = {270, 0.01};
+    r.highlightTint = {330, 0.015};
     r.skinGuard = 1.0;  // faces stay clear of the lilac and pink
+    r.bands[0] = {kSkin, 40, 0, 1.1};
     return r;
 }
 
@@ -182,8 +183,8 @@ Recipe vivid() {
     r.saturation = 1.45;
     r.highlightSaturation = 0.85;
     r.crosstalk = 0.04;
-    r.greyCode = 0.46;
-    r.contrast = 1.4;
+    r.greyCode = 0.48;
+    r.contrast = 1.3;
     r.channelTone = 0.5;
     // Skin is held back from the boost: at the gamut edge it would turn red.
     r.bands[0] = {kSkin, 40, 0, 0.85};
@@ -223,14 +224,15 @@ Recipe vintageSeventies() {
 Recipe reversalSlide() {
     Recipe r;
     r.name = "reversal slide";
-    r.saturation = 1.25;
+    r.saturation = 1.3;
     r.crosstalk = 0.12;
     r.bands[0] = {kBlue, 50, -8, 1.25};
     r.greyCode = 0.40;
-    r.contrast = 1.8;
+    r.contrast = 1.7;
     r.toe = 0.008;
     r.channelTone = 0.6;
     r.bands[1] = {kSkin, 40, 0, 0.8};
+    r.shadowTint = {kBlue, 0.05};
     return r;
 }
 
@@ -417,7 +419,7 @@ Recipe summerTeal() {
     r.highlightTint = {40, 0.06};
     r.fade = 0.03;
     r.skinGuard = 0.85;
-    r.bands[0] = {kSkin + 4, 40, 0, 1.1};
+    r.bands[0] = {kSkin + 4, 40, 0, 1.0};
     r.crosstalk = 0;
     return r;
 }
@@ -472,6 +474,7 @@ Recipe cityNight() {
     r.toe = 0.007;
     r.shadowTint = {230, 0.05};
     r.highlightTint = {42, 0.015};
+    r.skinGuard = 1.0;
     return r;
 }
 
@@ -638,9 +641,11 @@ std::vector<ShippedLook> buildTable() {
     {
         Recipe r = vivid();
         r.name = "vivid travel";
-        r.saturation = 1.35;
-        r.contrast = 1.55;
-        r.bands[0] = {kSky, 50, 0, 1.15};
+        r.saturation = 1.3;
+        r.highlightSaturation = 0.8;
+        r.greyCode = 0.48;
+        r.contrast = 1.45;
+        r.bands[0] = {kSky, 50, 0, 1.3};
         r.bands[1] = {kSkin, 35, 0, 0.85};  // skin stays believable amid the colour
         add(3, r);
     }
@@ -684,8 +689,8 @@ std::vector<ShippedLook> buildTable() {
         r.greyCode = 0.45;
         r.contrast = 1.32;
         r.saturation = 1.15;
-        r.midTint = {140, 0.08};
-        r.bands[0].gain = 1.8;
+        r.midTint = {140, 0.09};
+        r.bands[0].gain = 1.6;
         r.bands[2] = {kSky, 50, 0, 1.1};
         add(5, r);
     }
