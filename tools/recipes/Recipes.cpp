@@ -418,7 +418,7 @@ Recipe summerTeal() {
     r.shadowTint = {kCyan, 0.1};
     r.highlightTint = {40, 0.06};
     r.fade = 0.03;
-    r.skinGuard = 0.85;
+    r.skinGuard = 1.0;
     r.bands[0] = {kSkin + 4, 40, 0, 1.0};
     r.crosstalk = 0;
     return r;
@@ -690,8 +690,7 @@ std::vector<ShippedLook> buildTable() {
         r.contrast = 1.32;
         r.saturation = 1.15;
         r.midTint = {140, 0.09};
-        r.bands[0].gain = 1.6;
-        r.bands[2] = {kSky, 50, 0, 1.1};
+        r.bands[0].gain = 1.45;
         add(5, r);
     }
     add(5, goldenAerial());
