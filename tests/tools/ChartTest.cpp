@@ -70,6 +70,12 @@ TEST(ColourTest, LabOfKnownColours) {
     EXPECT_EQ(colour::chromaticityHue({0, 0, 0}), 0.0);
     EXPECT_NEAR(colour::hueDifference(350.0, 10.0), -20.0, 1e-12);
     EXPECT_NEAR(colour::hueDifference(10.0, 350.0), 20.0, 1e-12);
+    // CIEDE2000 against published test pairs, across the blue hue rotation and a large
+    // difference.
+    EXPECT_NEAR(colour::deltaE2000({50, 2.6772, -79.7751}, {50, 0, -82.7485}), 2.0425, 1e-4);
+    EXPECT_NEAR(colour::deltaE2000({50, 2.5, 0}, {73, 25, -18}), 27.1492, 1e-4);
+    EXPECT_NEAR(colour::deltaE2000({22.7233, 20.0904, -46.694}, {23.0331, 14.973, -42.5619}),
+                2.0373, 1e-4);
 }
 
 TEST(ChartTest, CheckerPatchesMatchTheirReferences) {
@@ -114,6 +120,23 @@ TEST(ChartTest, HoldsRampsSaturatedColoursAndSpecularLights) {
         const Rgb v = colour::mul(to709, r->scene);
         EXPECT_LT(*std::min_element(v.begin(), v.end()), -0.005) << r->name;
     }
+    // Gradients and scene content are tall enough to show banding; the hue by exposure
+    // field steps a stop per band from -3 to +4.
+    for (const chart::Region& r : chart::chartRegions()) {
+        if (r.kind == chart::RegionKind::Ramp || r.kind == chart::RegionKind::Scene) {
+            EXPECT_GE(r.y1 - r.y0, 64) << r.name;
+        }
+    }
+    const chart::Image scene = chart::sceneChart();
+    const chart::Region* field = chart::findRegion("hue exposure field");
+    ASSERT_TRUE(field != nullptr);
+    const int bandHeight = (field->y1 - field->y0) / 8;
+    const auto greenAt = [&](int band) {
+        const int y = field->y0 + band * bandHeight + bandHeight / 2;
+        return scene.pixels[(static_cast<size_t>(y) * 1920 + field->x0) * 3 + 1];
+    };
+    EXPECT_NEAR(greenAt(3), 0.18 * 0.7, 0.01);  // 0 EV, hue 0: green is 1 - 0.6 / 2
+    EXPECT_NEAR(greenAt(7) / greenAt(0), 128.0, 1e-3);
     // Specular lights are far above diffuse white, and the log encodings keep them apart
     // from it.
     for (const chart::Region* r : regionsOfKind(chart::RegionKind::Specular)) {

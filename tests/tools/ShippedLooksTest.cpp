@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -100,30 +101,30 @@ void matchesItsRecipe(const Shipped& s) {
     }
 }
 
-void neutralAxisIsMonotonicAndUntintedUnlessTonedOnPurpose(const Shipped& s) {
-    {
-        double previous = -1.0;
-        double spread = 0.0;
-        for (int i = 0; i <= 256; ++i) {
-            const double c = i / 256.0;
-            const Rgb out = sampleLook(s, {c, c, c});
-            const double y = luma(out);
-            // Within an eighth of an 8-bit step; within one step up to two lattice points above
-            // the camera's black, where the lattice corners beside grey hold negative light
-            // (noise colours).
-            const bool belowBlack = c < colour::encodeCurve(0.0, s.encoding) + 2.0 / 64.0;
-            EXPECT_GE(y, previous - (belowBlack ? 0.004 : 5e-4))
-                << nameOf(s) << " darkens at neutral code " << c;
-            previous = y;
-            spread = std::max(spread, *std::max_element(out.begin(), out.end()) -
-                                          *std::min_element(out.begin(), out.end()));
-        }
-        if (!s.recipe.toned) {
-            // One and a half 8-bit steps between the channels, less than a just noticeable
-            // difference; interpolation between lattice points of a strongly saturating
-            // look leaves about that much.
-            EXPECT_LT(spread, 0.006) << nameOf(s) << " tints the neutral axis";
-        }
+void neutralAxisIsMonotonicAndUntintedUnlessToned(const Shipped& s) {
+    double previous = -1.0;
+    double spread = 0.0;
+    for (int i = 0; i <= 256; ++i) {
+        const double c = i / 256.0;
+        const Rgb out = sampleLook(s, {c, c, c});
+        const double y = luma(out);
+        spread = std::max(spread, *std::max_element(out.begin(), out.end()) -
+                                      *std::min_element(out.begin(), out.end()));
+        // Within an eighth of an 8-bit step; within one step up to two lattice points above
+        // the camera's black, where the lattice corners beside grey hold negative light
+        // (noise colours).
+        const bool belowBlack = c < colour::encodeCurve(0.0, s.encoding) + 2.0 / 64.0;
+        EXPECT_GE(y, previous - (belowBlack ? 0.004 : 5e-4))
+            << nameOf(s) << " darkens at neutral code " << c;
+        previous = y;
+    }
+    const recipes::Recipe& r = s.recipe;
+    if (!r.toned && r.shadowTint.amount == 0.0 && r.highlightTint.amount == 0.0 &&
+        r.midTint.amount == 0.0) {
+        // One and a half 8-bit steps between the channels, less than a just noticeable
+        // difference; interpolation between lattice points of a strongly saturating look
+        // leaves about that much.
+        EXPECT_LT(spread, 0.006) << nameOf(s) << " tints the neutral axis";
     }
 }
 
@@ -181,26 +182,6 @@ void noLatticeStepLargeEnoughToBand(const Shipped& s) {
     }
 }
 
-// Hue is compared as chromaticity hue, which a look may change by brightening or darkening
-// without moving it.
-void naturalLookKeepsSkinHue(const Shipped& s) {
-    std::vector<const chart::Region*> skin = chart::regionsOfKind(chart::RegionKind::Skin);
-    skin.push_back(chart::findRegion("dark skin"));
-    skin.push_back(chart::findRegion("light skin"));
-    for (const chart::Region* r : skin) {
-        const Rgb code = chart::encodeScene(r->scene, s.encoding);
-        // Log looks are judged against the scene; video looks against the video picture.
-        const Rgb before = s.encoding == colour::Encoding::Rec709
-                               ? colour::displayCodeToXyz(code)
-                               : colour::mul(colour::rgbToXyz(colour::Gamut::Rec2020), r->scene);
-        const Rgb after = colour::displayCodeToXyz(sampleLook(s, code));
-        EXPECT_LE(std::abs(colour::hueDifference(colour::chromaticityHue(after),
-                                                 colour::chromaticityHue(before))),
-                  4.0)
-            << nameOf(s) << " turns " << r->name;
-    }
-}
-
 void saturatedColoursStayDistinctInsteadOfClipping(const Shipped& s) {
     {
         const colour::Gamut edge =
@@ -229,54 +210,250 @@ void saturatedColoursStayDistinctInsteadOfClipping(const Shipped& s) {
     }
 }
 
-void looksWithinAPackAreClearlyDistinct(const std::vector<Shipped>& all) {
-    std::vector<Rgb> patches;
-    for (const chart::Region& r : chart::chartRegions()) {
-        if (r.kind == chart::RegionKind::Checker || r.kind == chart::RegionKind::Skin ||
-            r.kind == chart::RegionKind::NeutralStep) {
-            patches.push_back(r.scene);
-        }
-    }
-    for (size_t i = 0; i < all.size(); ++i) {
-        for (size_t j = i + 1; j < all.size(); ++j) {
-            if (all[i].pack != all[j].pack) {
-                continue;
-            }
-            double sum = 0.0;
-            for (const Rgb& p : patches) {
-                const Rgb code = chart::encodeScene(p, all[i].encoding);
-                sum += deltaE(sampleLook(all[i], code), sampleLook(all[j], code));
-            }
-            EXPECT_GE(sum / static_cast<double>(patches.size()), 3.5)
-                << nameOf(all[i]) << " and " << nameOf(all[j]) << " look alike";
-        }
-    }
+// What a colourist reads off a look: one row of the table the check prints.
+struct Measures {
+    double grey = 0;          // display code (luma) of 18% grey
+    double neutral = 0;       // largest |R-G|, |B-G| at 18% grey
+    double skin = 0;          // skin hue shift of largest size at 0 EV, degrees (+ yellower)
+    double skinExposed = 0;   // largest skin hue shift over -1..+1 EV
+    double skinChroma = 1e9;  // smallest fraction of skin chroma kept
+    double bright = 0;        // largest hue drift of bright colours over -3..+3 EV
+    double fold = 0;          // longest backward run of hue along a hue circle
+    double skyStops = 0;      // clear sky against a grey of its luminance, in stops
+    double foliageStops = 0;  // sunlit foliage likewise
+    double nearest = 1e9;     // mean CIEDE2000 to the closest other file over the cube
+    std::string nearestFile;
+};
+
+bool isMonochrome(const Shipped& s) {
+    return s.recipe.mono > 0.5;
 }
 
-// One test, so that the 58 files are read and decoded once per run: each check above
-// names the look and what it found.
+// Looks named for an overall tint (warm, golden, cool, blue, green, sepia, ...): neutrals
+// and skin are tinted on purpose.
+bool isTintNamed(const Shipped& s) {
+    return s.recipe.toned;
+}
+
+bool contains(const char* text, const char* word) {
+    return std::string(text).find(word) != std::string::npos;
+}
+
+// A scene colour (Rec.2020, linear) at an exposure, as the camera records it, and the
+// colour it is judged against: the scene for log footage, the video picture for video.
+struct Probe {
+    Rgb code;
+    Rgb referenceXyz;
+};
+
+Probe probe(const Shipped& s, const Rgb& scene, double stops) {
+    const Rgb exposed = scene * std::exp2(stops);
+    const Rgb code = chart::encodeScene(exposed, s.encoding);
+    const Rgb ref = s.encoding == colour::Encoding::Rec709
+                        ? colour::displayCodeToXyz(code)
+                        : colour::mul(colour::rgbToXyz(colour::Gamut::Rec2020), exposed);
+    return {code, ref};
+}
+
+double hueOfXyz(const Rgb& xyz) {
+    return colour::chromaticityHue(xyz);
+}
+
+// How far the look turns a colour's hue (output against reference), in degrees.
+double hueShift(const Shipped& s, const Rgb& scene, double stops) {
+    const Probe p = probe(s, scene, stops);
+    const Rgb out = colour::displayCodeToXyz(sampleLook(s, p.code));
+    return colour::hueDifference(hueOfXyz(out), hueOfXyz(p.referenceXyz));
+}
+
+// The exposure of a grey (in stops from the colour's own luminance) that the look renders
+// as bright as the colour: what a monochrome's filter does to it.
+double equivalentStops(const Shipped& s, const Rgb& scene) {
+    const double target = luma(sampleLook(s, chart::encodeScene(scene, s.encoding)));
+    const double y = colour::luminance(scene, colour::Gamut::Rec2020);
+    double lo = -6.0;
+    double hi = 6.0;
+    for (int i = 0; i < 40; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        const double v = y * std::exp2(mid);
+        (luma(sampleLook(s, chart::encodeScene({v, v, v}, s.encoding))) < target ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+std::vector<Rgb> skinTones() {
+    std::vector<Rgb> skin;
+    for (const chart::Region* r : chart::regionsOfKind(chart::RegionKind::Skin)) {
+        skin.push_back(r->scene);
+    }
+    skin.push_back(chart::findRegion("dark skin")->scene);
+    skin.push_back(chart::findRegion("light skin")->scene);
+    skin.push_back(chart::kLitSkin);
+    return skin;
+}
+
+// Along circles of hue at constant level and saturation (in the camera's working gamut),
+// the longest run over which the output hue goes backwards. Hue is taken around the look's
+// own rendering of the circle's grey, so that a tinted look's offset does not count.
+double worstFold(const Shipped& s) {
+    const bool video = s.encoding == colour::Encoding::Rec709;
+    const colour::Mat3 toScene = colour::gamutMatrix(
+        video ? colour::Gamut::Rec709 : colour::Gamut::Rec2020, colour::Gamut::Rec2020);
+    double worst = 0.0;
+    for (const double level : {0.045, 0.18, video ? 0.45 : 0.72}) {
+        const Rgb grey = colour::displayCodeToLab(sampleLook(
+            s, chart::encodeScene(colour::mul(toScene, Rgb{level, level, level}), s.encoding)));
+        for (const double sat : {0.3, 0.7}) {
+            double previous = 0.0;
+            double run = 0.0;
+            for (int i = 0; i <= 360; ++i) {
+                // Channels at level * (1 + sat * cos(hue - 120 k)): a ring around grey.
+                const double h = i * 3.14159265358979323846 / 180.0;
+                const Rgb ring{level * (1.0 + sat * std::cos(h)),
+                               level * (1.0 + sat * std::cos(h - 2.0943951023931953)),
+                               level * (1.0 + sat * std::cos(h + 2.0943951023931953))};
+                const Rgb out =
+                    sampleLook(s, chart::encodeScene(colour::mul(toScene, ring), s.encoding));
+                const Rgb lab = colour::displayCodeToLab(out);
+                const double hue = colour::labHue({0.0, lab[1] - grey[1], lab[2] - grey[2]});
+                if (i > 0) {
+                    const double d = colour::hueDifference(hue, previous);
+                    run = d < 0.0 ? run - d : 0.0;
+                    worst = std::max(worst, run);
+                }
+                previous = hue;
+            }
+        }
+    }
+    return worst;
+}
+
+Measures measure(const Shipped& s) {
+    Measures m;
+    const Rgb grey = sampleLook(s, chart::encodeScene({0.18, 0.18, 0.18}, s.encoding));
+    m.grey = luma(grey);
+    m.neutral = std::max(std::abs(grey[0] - grey[1]), std::abs(grey[2] - grey[1]));
+    for (const Rgb& skin : skinTones()) {
+        for (const double ev : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
+            const double signedShift = hueShift(s, skin, ev);
+            const double shift = std::abs(signedShift);
+            m.skinExposed = std::max(m.skinExposed, shift);
+            if (ev == 0.0 && shift >= std::abs(m.skin)) {
+                m.skin = signedShift;
+                const Probe p = probe(s, skin, 0.0);
+                const double before = colour::labChroma(colour::xyzToLab(p.referenceXyz));
+                const double after =
+                    colour::labChroma(colour::displayCodeToLab(sampleLook(s, p.code)));
+                m.skinChroma = std::min(m.skinChroma, after / before);
+            }
+        }
+    }
+    for (const Rgb& c : {chart::kClearSky, chart::kSunlitFoliage, chart::kBrightOrange}) {
+        const double atZero = hueShift(s, c, 0.0);
+        for (int ev = -3; ev <= 3; ++ev) {
+            // A video camera has already clipped what lies above its white.
+            const Rgb code = probe(s, c, ev).code;
+            if (*std::max_element(code.begin(), code.end()) >= 0.999) {
+                continue;
+            }
+            m.bright =
+                std::max(m.bright, std::abs(colour::hueDifference(hueShift(s, c, ev), atZero)));
+        }
+    }
+    if (isMonochrome(s)) {
+        m.skyStops = equivalentStops(s, chart::kClearSky);
+        m.foliageStops = equivalentStops(s, chart::kSunlitFoliage);
+    } else {
+        m.fold = worstFold(s);
+    }
+    return m;
+}
+
+// Mean CIEDE2000 between two files over a 17^3 grid of input codes (every fourth lattice
+// point, so no interpolation).
+std::vector<Rgb> labGrid(const Shipped& s) {
+    std::vector<Rgb> lab;
+    const int n = static_cast<int>(s.lut.edge);
+    for (int b = 0; b < n; b += 4) {
+        for (int g = 0; g < n; g += 4) {
+            for (int r = 0; r < n; r += 4) {
+                const float* p = &s.lut.samples[((static_cast<size_t>(b) * n + g) * n + r) * 3];
+                lab.push_back(colour::displayCodeToLab({p[0], p[1], p[2]}));
+            }
+        }
+    }
+    return lab;
+}
+
+// One test, so that the 58 files are read and decoded once per run: each check names the
+// look and what it found, and the table of measures is printed for the record.
 TEST(ShippedLooksTest, EveryShippedLookPassesTheLookChecks) {
     const std::vector<Shipped>& all = shipped();
     ASSERT_EQ(all.size(), 58u);
     ASSERT_EQ(recipes::shippedLooks().size(), 58u);
-    int natural = 0;
+    std::vector<std::vector<Rgb>> grids;
     for (const Shipped& s : all) {
         ASSERT_EQ(s.lut.edge, 65u) << s.file << " is missing or does not decode";
         ASSERT_NE(std::string(s.recipe.name), "") << s.file << " has no recipe";
+        grids.push_back(labGrid(s));
+    }
+    std::vector<Measures> table(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Shipped& s = all[i];
         matchesItsRecipe(s);
-        neutralAxisIsMonotonicAndUntintedUnlessTonedOnPurpose(s);
+        neutralAxisIsMonotonicAndUntintedUnlessToned(s);
         midGreyLandsBetweenCode038And050(s);
         noLatticeStepLargeEnoughToBand(s);
-        if (s.recipe.natural) {
-            ++natural;
-            naturalLookKeepsSkinHue(s);
-        }
-        if (s.recipe.mono == 0.0) {  // black and white looks drop colour on purpose
+        if (!isMonochrome(s)) {  // black and white looks drop colour on purpose
             saturatedColoursStayDistinctInsteadOfClipping(s);
         }
+        Measures& m = table[i];
+        m = measure(s);
+        for (size_t j = 0; j < all.size(); ++j) {
+            if (j == i) {
+                continue;
+            }
+            double sum = 0.0;
+            for (size_t k = 0; k < grids[i].size(); ++k) {
+                sum += colour::deltaE2000(grids[i][k], grids[j][k]);
+            }
+            const double mean = sum / static_cast<double>(grids[i].size());
+            if (mean < m.nearest) {
+                m.nearest = mean;
+                m.nearestFile = all[j].file;
+            }
+            EXPECT_GE(mean, all[i].pack == all[j].pack ? 4.0 : 2.0)
+                << nameOf(s) << " and " << nameOf(all[j]) << " look alike";
+        }
+        if (!isTintNamed(s)) {
+            EXPECT_LE(m.neutral, 0.01) << nameOf(s) << " tints 18% grey";
+        }
+        if (!isTintNamed(s) && !isMonochrome(s)) {
+            EXPECT_LE(std::abs(m.skin), 5.0) << nameOf(s) << " turns skin";
+            EXPECT_LE(m.skinExposed, 8.0) << nameOf(s) << " turns skin with exposure";
+        }
+        if (contains(s.recipe.name, "night") || contains(s.recipe.name, "dusk")) {
+            EXPECT_GE(m.skinChroma, 0.5) << nameOf(s) << " leaves faces ashen";
+        }
+        if (s.recipe.natural) {
+            EXPECT_LE(m.bright, 12.0) << nameOf(s) << " turns bright colours with exposure";
+        }
+        EXPECT_LE(m.fold, 1.0) << nameOf(s) << " folds hues";
+        if (contains(s.recipe.name, "red filter")) {
+            EXPECT_LE(m.skyStops, -1.0) << nameOf(s) << " does not darken the sky";
+            EXPECT_LT(m.foliageStops, 0.0) << nameOf(s) << " does not darken foliage";
+        }
     }
-    EXPECT_GE(natural, 5);  // at least one per pack
-    looksWithinAPackAreClearlyDistinct(all);
+    std::printf("%-26s %-22s %5s %6s %5s %5s %5s %5s %5s %6s %6s %5s %s\n", "file", "character",
+                "grey", "neutr", "skin", "skin1", "skinC", "brght", "fold", "sky", "folge", "nearE",
+                "nearest");
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Measures& m = table[i];
+        std::printf("%-26s %-22s %5.3f %6.4f %5.1f %5.1f %5.2f %5.1f %5.2f %6.2f %6.2f %5.2f %s\n",
+                    all[i].file.c_str(), all[i].recipe.name, m.grey, m.neutral, m.skin,
+                    m.skinExposed, m.skinChroma, m.bright, m.fold, m.skyStops, m.foliageStops,
+                    m.nearest, m.nearestFile.c_str());
+    }
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ constexpr LabPatch kSkin[8] = {
 };
 
 constexpr double kBackground = 0.04;
+constexpr double kPi = 3.14159265358979323846;
 constexpr double kSpecularSurround = 0.004;
 constexpr int kSpecularRadius = 11;
 
@@ -80,32 +81,35 @@ Region cell(int x0, int y0, int x1, int y1, int cols, int rows, int gap, int i) 
 
 std::vector<Region> buildRegions() {
     std::vector<Region> out;
+    // Top band: the checker, a landscape (sky with the sun over foliage), a lit face and the
+    // skin tones.
     for (int i = 0; i < 24; ++i) {
-        Region r = cell(40, 30, 900, 440, 6, 4, 10, i);
+        Region r = cell(10, 10, 600, 290, 6, 4, 8, i);
         r.name = kChecker[i].name;
         r.scene = xyzToScene(colour::labD50ToXyzD65({kChecker[i].l, kChecker[i].a, kChecker[i].b}));
         out.push_back(r);
     }
+    out.push_back({"sky", RegionKind::Scene, 610, 10, 1250, 190, {0, 0, 0}});
+    out.push_back({"foliage field", RegionKind::Scene, 610, 190, 1250, 290, {0, 0, 0}});
+    out.push_back({"face", RegionKind::Scene, 1260, 10, 1520, 290, {0, 0, 0}});
     for (int i = 0; i < 8; ++i) {
-        Region r = cell(950, 30, 1880, 150, 8, 1, 12, i);
+        Region r = cell(1530, 10, 1910, 290, 2, 4, 8, i);
         r.name = kSkin[i].name;
         r.kind = RegionKind::Skin;
         r.scene = xyzToScene(colour::labToXyz({kSkin[i].l, kSkin[i].a, kSkin[i].b}));
         out.push_back(r);
     }
-    // Two rows of twelve hues at the Rec.2020 boundary, a dim and a bright one.
-    for (int i = 0; i < 24; ++i) {
-        Region r = cell(950, 170, 1880, 440, 12, 2, 10, i);
-        const double hue = 30.0 * (i % 12);
-        const double level = i < 12 ? 0.12 : 0.45;
-        r.name =
-            "saturated " + std::to_string(static_cast<int>(hue)) + (i < 12 ? " dim" : " bright");
-        r.kind = RegionKind::Saturated;
-        r.scene = hueColour(hue) * level;
-        out.push_back(r);
-    }
+    // Hue across, exposure down (-3 to +4 stops), at a strong but ordinary saturation.
+    out.push_back({"hue exposure field", RegionKind::Ramp, 10, 300, 1910, 540, {0, 0, 0}});
+    // Full Rec.2020 saturation (top) to half (bottom) at three exposures.
+    out.push_back({"hue sweep -2", RegionKind::Ramp, 10, 550, 1910, 614, {0, 0, 0}});
+    out.push_back({"hue sweep 0", RegionKind::Ramp, 10, 620, 1910, 684, {0, 0, 0}});
+    out.push_back({"hue sweep +2", RegionKind::Ramp, 10, 690, 1910, 754, {0, 0, 0}});
+    out.push_back({"neutral ramp", RegionKind::Ramp, 10, 764, 1910, 828, {0, 0, 0}});
+    out.push_back({"shadow ramp", RegionKind::Ramp, 10, 834, 955, 898, {0, 0, 0}});
+    out.push_back({"sunset", RegionKind::Ramp, 965, 834, 1910, 898, {0, 0, 0}});
     for (int i = 0; i < 16; ++i) {
-        Region r = cell(40, 470, 1880, 560, 16, 1, 8, i);
+        Region r = cell(10, 908, 1910, 968, 16, 1, 8, i);
         r.kind = RegionKind::NeutralStep;
         if (i == 0) {
             r.name = "black";
@@ -118,19 +122,25 @@ std::vector<Region> buildRegions() {
         }
         out.push_back(r);
     }
-    out.push_back({"neutral ramp", RegionKind::Ramp, 40, 580, 1880, 650, {0, 0, 0}});
-    out.push_back({"shadow ramp", RegionKind::Ramp, 40, 660, 1880, 700, {0, 0, 0}});
-    out.push_back({"hue sweep", RegionKind::Ramp, 40, 720, 1880, 850, {0, 0, 0}});
-    out.push_back({"sky", RegionKind::Ramp, 40, 870, 950, 960, {0, 0, 0}});
-    out.push_back({"sunset", RegionKind::Ramp, 970, 870, 1880, 960, {0, 0, 0}});
-    out.push_back({"specular surround", RegionKind::Ramp, 40, 980, 1880, 1060, {0, 0, 0}});
+    // Two rows of twelve hues at the Rec.2020 boundary, a dim and a bright one.
+    for (int i = 0; i < 24; ++i) {
+        Region r = cell(10, 978, 1150, 1070, 12, 2, 8, i);
+        const double hue = 30.0 * (i % 12);
+        const double level = i < 12 ? 0.12 : 0.45;
+        r.name =
+            "saturated " + std::to_string(static_cast<int>(hue)) + (i < 12 ? " dim" : " bright");
+        r.kind = RegionKind::Saturated;
+        r.scene = hueColour(hue) * level;
+        out.push_back(r);
+    }
+    out.push_back({"specular surround", RegionKind::Ramp, 1160, 978, 1910, 1070, {0, 0, 0}});
     const Rgb lights[7] = {{4, 4, 4},   {8, 8, 8},   {16, 16, 16}, {46, 46, 46},
                            {30, 16, 6}, {6, 12, 30}, {20, 5, 4}};
     const char* lightNames[7] = {"light 4",    "light 8",    "light 16", "light 46",
                                  "light warm", "light cool", "light red"};
     for (int i = 0; i < 7; ++i) {
-        const int cx = 40 + (i * 2 + 1) * (1840 / 14);
-        const int cy = 1020;
+        const int cx = 1160 + (i * 2 + 1) * (750 / 14);
+        const int cy = 1024;
         out.push_back({lightNames[i], RegionKind::Specular, cx - kSpecularRadius - 1,
                        cy - kSpecularRadius - 1, cx + kSpecularRadius + 2, cy + kSpecularRadius + 2,
                        lights[i]});
@@ -161,17 +171,63 @@ Rgb rampValue(const Region& r, double u, double v) {
         const double y = 0.05 * u;
         return {y, y, y};
     }
-    if (r.name == "hue sweep") {
-        // Full Rec.2020 saturation at the top, fading to neutral at the bottom, at a
-        // luminance near mid grey.
+    if (r.name.rfind("hue sweep", 0) == 0) {
+        // Full Rec.2020 saturation at the top, half at the bottom, at a luminance near mid
+        // grey shifted by the sweep's exposure.
+        const double stops = std::stod(r.name.substr(10));
         const Rgb c = hueColour(360.0 * u);
-        const Rgb grey{1, 1, 1};
-        const Rgb mixed = mix(c, grey, v);
+        const Rgb mixed = mix(c, Rgb{1, 1, 1}, 0.5 * v);
         const double y = colour::luminance(mixed, Gamut::Rec2020);
-        return mixed * (0.25 / std::max(y, 1e-6));
+        return mixed * (0.25 * std::exp2(stops) / std::max(y, 1e-6));
+    }
+    if (r.name == "hue exposure field") {
+        // Eight bands a stop apart, -3 at the top to +4 at the bottom; in each, a ring of
+        // hues around grey with every channel within 60% of the band's level.
+        const double stops = -3.0 + std::floor(v * 8.0);
+        const double level = 0.18 * std::exp2(stops);
+        const double h = 2.0 * kPi * u;
+        return {level * (1.0 + 0.6 * std::cos(h)),
+                level * (1.0 + 0.6 * std::cos(h - 2.0 * kPi / 3.0)),
+                level * (1.0 + 0.6 * std::cos(h + 2.0 * kPi / 3.0))};
     }
     if (r.name == "sky") {
-        return mix(Rgb{0.03, 0.07, 0.26}, Rgb{0.45, 0.55, 0.68}, smooth(v));
+        // Deep blue at the zenith paling to the horizon, and the sun with its glow.
+        const Rgb horizon{0.42, 0.50, 0.62};
+        Rgb c = mix(kClearSky, horizon, smooth(v));
+        const double dx = (u - 0.78) * (r.x1 - r.x0);
+        const double dy = (v - 0.35) * (r.y1 - r.y0);
+        const double d = std::hypot(dx, dy);
+        c = c + Rgb{1.6, 1.3, 0.9} * std::exp(-d / 22.0);
+        if (d < 16.0) {
+            c = mix(c, Rgb{60, 56, 48}, std::clamp(16.5 - d, 0.0, 1.0));
+        }
+        return c;
+    }
+    if (r.name == "foliage field") {
+        // Leaves in sun and shade: a smooth pattern mixing sunlit and deep foliage at levels
+        // from deep shade to bright sun.
+        const double x = u * (r.x1 - r.x0);
+        const double y = v * (r.y1 - r.y0);
+        const double leaf = 0.5 + 0.5 * std::sin(0.21 * x + 2.0 * std::sin(0.13 * y)) *
+                                      std::sin(0.17 * y + 1.5 * std::sin(0.07 * x));
+        const double light = 0.15 + 1.6 * leaf * (1.0 - 0.5 * v);
+        const Rgb deep{0.03, 0.075, 0.035};
+        return mix(deep, kSunlitFoliage, leaf) * light;
+    }
+    if (r.name == "face") {
+        // An oval lit from the upper left: skin from a bright cheek into soft shadow, on a
+        // dark backdrop.
+        const double nx = (u - 0.5) / 0.36;
+        const double ny = (v - 0.5) / 0.44;
+        const double rr = nx * nx + ny * ny;
+        if (rr >= 1.0) {
+            return {0.03, 0.028, 0.026};
+        }
+        const double nz = std::sqrt(1.0 - rr);
+        const double lambert = std::max(0.0, (-0.55 * nx - 0.35 * ny + 0.76 * nz));
+        const double edge = std::clamp((1.0 - rr) * 20.0, 0.0, 1.0);
+        const Rgb skin = kLitSkin * (0.08 + 1.25 * lambert);
+        return mix(Rgb{0.03, 0.028, 0.026}, skin, edge);
     }
     if (r.name == "sunset") {
         const Rgb top{0.10, 0.04, 0.16};
@@ -239,7 +295,7 @@ Image sceneChart() {
         const double h = r.y1 - r.y0;
         for (int y = r.y0; y < r.y1; ++y) {
             for (int x = r.x0; x < r.x1; ++x) {
-                if (r.kind == RegionKind::Ramp) {
+                if (r.kind == RegionKind::Ramp || r.kind == RegionKind::Scene) {
                     put(x, y, rampValue(r, (x - r.x0 + 0.5) / w, (y - r.y0 + 0.5) / h));
                 } else if (r.kind == RegionKind::Specular) {
                     // A disc with a one-pixel soft edge over the dark surround.

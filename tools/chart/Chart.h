@@ -1,7 +1,11 @@
 // The built-in test chart: a synthetic 1920x1080 scene with the 24 patches of the classic
-// colour checker (from its published D50 L*a*b* references), a stepped and a smooth neutral
-// ramp from black to 8 stops over mid grey, skin tones of eight complexions, saturated
-// colours beyond Rec.709, small specular lights far above white and smooth gradients.
+// colour checker (from its published D50 L*a*b* references), skin tones of eight
+// complexions, scene-like content (a sky gradient with the sun, sunlit foliage, a face lit
+// from one side), a hue by exposure field (hue across, -3 to +4 stops down), saturated hue
+// sweeps at three exposures, a smooth neutral ramp from black to 8 stops over mid grey, a
+// shadow ramp, a sunset gradient, stepped neutrals, colours beyond Rec.709 and small
+// specular lights far above white. Gradients are at least 64 pixels tall, so that banding
+// and creases show.
 //
 // Owns: the scene (linear light, Rec.2020 primaries, 18% grey = 0.18), its layout and the
 // way a camera would record it in each encoding. Does not own: looks or image files.
@@ -23,7 +27,8 @@ enum class RegionKind {
     Saturated,    // a colour outside Rec.709 (inside Rec.2020)
     NeutralStep,  // a flat neutral patch: pure black, then -6 to +8 stops around 0.18
     Specular,     // a small light far above diffuse white (bounding box of a disc)
-    Ramp,         // a smooth gradient (neutral, shadows, hues, sky, sunset)
+    Ramp,         // a smooth gradient (neutral, shadows, hues by exposure, sunset)
+    Scene,        // scene-like content: a sky with the sun, foliage, a lit face
 };
 
 struct Region {
@@ -41,6 +46,14 @@ const Region* findRegion(const std::string& name);
 
 // The 24 checker patches in reading order, and the eight skin tones, as scene values.
 std::vector<const Region*> regionsOfKind(RegionKind kind);
+
+// Scene colours of the chart's scene-like content (Rec.2020, linear) at the exposure it is
+// drawn at: a clear sky at the zenith, sunlit foliage, a bright orange and lit skin. The
+// look checks expose them from -3 to +3 stops.
+constexpr colour::Rgb kClearSky{0.085, 0.19, 0.56};
+constexpr colour::Rgb kSunlitFoliage{0.075, 0.13, 0.03};
+constexpr colour::Rgb kBrightOrange{0.62, 0.22, 0.035};
+constexpr colour::Rgb kLitSkin{0.52, 0.33, 0.23};
 
 struct Image {
     int width = 0;

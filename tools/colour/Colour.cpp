@@ -227,6 +227,62 @@ double labChroma(const Rgb& lab) {
     return std::hypot(lab[1], lab[2]);
 }
 
+double deltaE2000(const Rgb& lab1, const Rgb& lab2) {
+    constexpr double kDeg = 3.14159265358979323846 / 180.0;
+    const double c1 = std::hypot(lab1[1], lab1[2]);
+    const double c2 = std::hypot(lab2[1], lab2[2]);
+    const double cMean7 = std::pow((c1 + c2) / 2.0, 7.0);
+    const double g = 0.5 * (1.0 - std::sqrt(cMean7 / (cMean7 + 6103515625.0)));  // 25^7
+    const double a1 = lab1[1] * (1.0 + g);
+    const double a2 = lab2[1] * (1.0 + g);
+    const double cp1 = std::hypot(a1, lab1[2]);
+    const double cp2 = std::hypot(a2, lab2[2]);
+    const auto hueOf = [](double b, double a) {
+        if (a == 0.0 && b == 0.0) {
+            return 0.0;
+        }
+        const double h = std::atan2(b, a) / kDeg;
+        return h < 0.0 ? h + 360.0 : h;
+    };
+    const double hp1 = hueOf(lab1[2], a1);
+    const double hp2 = hueOf(lab2[2], a2);
+    const double dL = lab2[0] - lab1[0];
+    const double dC = cp2 - cp1;
+    double dh = 0.0;
+    double hMean = hp1 + hp2;
+    if (cp1 * cp2 != 0.0) {
+        dh = hp2 - hp1;
+        if (dh > 180.0) {
+            dh -= 360.0;
+        } else if (dh < -180.0) {
+            dh += 360.0;
+        }
+        if (std::abs(hp1 - hp2) <= 180.0) {
+            hMean = (hp1 + hp2) / 2.0;
+        } else {
+            hMean = (hp1 + hp2 + (hp1 + hp2 < 360.0 ? 360.0 : -360.0)) / 2.0;
+        }
+    }
+    const double dH = 2.0 * std::sqrt(cp1 * cp2) * std::sin(dh * kDeg / 2.0);
+    const double lMean = (lab1[0] + lab2[0]) / 2.0;
+    const double cpMean = (cp1 + cp2) / 2.0;
+    const double t =
+        1.0 - 0.17 * std::cos((hMean - 30.0) * kDeg) + 0.24 * std::cos(2.0 * hMean * kDeg) +
+        0.32 * std::cos((3.0 * hMean + 6.0) * kDeg) - 0.20 * std::cos((4.0 * hMean - 63.0) * kDeg);
+    const double l50 = (lMean - 50.0) * (lMean - 50.0);
+    const double sl = 1.0 + 0.015 * l50 / std::sqrt(20.0 + l50);
+    const double sc = 1.0 + 0.045 * cpMean;
+    const double sh = 1.0 + 0.015 * cpMean * t;
+    const double cp7 = std::pow(cpMean, 7.0);
+    const double rc = 2.0 * std::sqrt(cp7 / (cp7 + 6103515625.0));
+    const double dTheta = 30.0 * std::exp(-((hMean - 275.0) / 25.0) * ((hMean - 275.0) / 25.0));
+    const double rt = -std::sin(2.0 * dTheta * kDeg) * rc;
+    const double l = dL / sl;
+    const double c = dC / sc;
+    const double h = dH / sh;
+    return std::sqrt(l * l + c * c + h * h + rt * c * h);
+}
+
 double hueDifference(double a, double b) {
     double d = std::fmod(a - b, 360.0);
     if (d > 180.0) {

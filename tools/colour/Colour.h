@@ -62,6 +62,8 @@ Rgb labD50ToXyzD65(const Rgb& lab);
 // Hue angle in degrees (0..360) of an L*a*b* colour, and chroma.
 double labHue(const Rgb& lab);
 double labChroma(const Rgb& lab);
+// CIEDE2000 colour difference between two L*a*b* colours (unit weights).
+double deltaE2000(const Rgb& lab1, const Rgb& lab2);
 // Smallest signed difference between two hue angles, in degrees (-180..180].
 double hueDifference(double a, double b);
 

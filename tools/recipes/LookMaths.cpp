@@ -208,6 +208,48 @@ double toneNorm(const Rgb& c) {
     return y + (top - y) * s * s;
 }
 
+// The toned colour turned back to the hue of the colour before toning, keeping its level
+// and chroma: toning each channel separately pulls bright colours towards white as film
+// does, but would also turn them (orange to yellow, sky to cyan) by an amount that depends
+// on exposure. The chroma is limited so that no channel falls below zero.
+Rgb keepHue(const Rgb& toned, const Rgb& before) {
+    const Chroma t = toChroma(toned);
+    const Chroma b = toChroma(before);
+    const double chroma = std::hypot(t.a, t.b);
+    const double direction = std::hypot(b.a, b.b);
+    if (!(chroma > 0.0) || !(direction > 0.0) || !(t.mean > 0.0)) {
+        return toned;
+    }
+    Chroma out{t.mean, b.a / direction, b.b / direction};
+    // A unit chroma direction lowers its lowest channel by at most 2/3.
+    const Rgb unit = fromChroma({0.0, out.a, out.b});
+    const double lowest = std::min({unit[0], unit[1], unit[2]});
+    const double room = lowest < 0.0 ? t.mean / -lowest : chroma;
+    const double c = std::min(chroma, room);
+    out.a *= c;
+    out.b *= c;
+    return fromChroma(out);
+}
+
+// How much a display code reads as skin: hues near the skin direction with some
+// saturation, at any level (dark skin counts as much as fair skin).
+double skinWeight(const Rgb& c) {
+    const Chroma q = toChroma(c);
+    const double chroma = std::hypot(q.a, q.b);
+    if (!(chroma > 0.0)) {
+        return 0.0;
+    }
+    constexpr double kSkinCode = 30.0;  // hue of skin in display code
+    constexpr double kWidth = 55.0;
+    const double d = std::abs(colour::hueDifference(std::atan2(q.b, q.a) * 180.0 / kPi, kSkinCode));
+    if (d >= kWidth) {
+        return 0.0;
+    }
+    const double band = 0.5 * (1.0 + std::cos(kPi * d / kWidth));
+    // Saturation against a floor, so that the weight settles smoothly towards black.
+    return band * smoothstep(0.02, 0.15, chroma / (q.mean + 0.05));
+}
+
 // Display-side finish in code values.
 Rgb finish(const PreparedLook& look, Rgb c, double pivot) {
     const Recipe& r = look.recipe;
@@ -224,28 +266,42 @@ Rgb finish(const PreparedLook& look, Rgb c, double pivot) {
         // Curve the level and scale the channels with it: contrast without a hue shift.
         const double level = toneNorm(c);
         if (level > 0.0) {
-            c = c * (sCurve(level, pivot, r.displayContrast) / level);
+            const Rgb scaled = c * (sCurve(level, pivot, r.displayContrast) / level);
+            Rgb top{};
             for (int k = 0; k < 3; ++k) {
-                c[k] = softTop(c[k], 0.95);
+                top[k] = softTop(scaled[k], 0.95);
             }
+            c = keepHue(top, scaled);
         }
     }
-    if (r.shadowTint.amount != 0.0 || r.highlightTint.amount != 0.0) {
+    if (r.shadowTint.amount != 0.0 || r.highlightTint.amount != 0.0 || r.midTint.amount != 0.0) {
+        // Split toning leaves the grey code itself untouched: the shadow tint peaks half way
+        // down to black, the highlight tint grows from grey to white. The mid tint colours
+        // the whole range (zero only at black and white).
         const double y = std::clamp(codeLuma(c), 0.0, 1.0);
-        const double ws = (1.0 - y) * (1.0 - y) * 4.0 * y;  // zero at black, peak low
-        const double wh = y * y;
+        const double below = std::clamp(y / pivot, 0.0, 1.0);
+        const double above = std::clamp((y - pivot) / (1.0 - pivot), 0.0, 1.0);
+        const double spare = 1.0 - r.skinGuard * skinWeight(c);
+        const double ws = (y < pivot ? 4.0 * below * (1.0 - below) : 0.0) * spare;
+        const double wh = above * above * spare;
+        const double wm = 4.0 * y * (1.0 - y);
         const Rgb ds = tintDirection(r.shadowTint.hue);
         const Rgb dh = tintDirection(r.highlightTint.hue);
+        const Rgb dm = tintDirection(r.midTint.hue);
         for (int k = 0; k < 3; ++k) {
-            c[k] += ds[k] * r.shadowTint.amount * ws + dh[k] * r.highlightTint.amount * wh;
+            c[k] += ds[k] * r.shadowTint.amount * ws + dh[k] * r.highlightTint.amount * wh +
+                    dm[k] * r.midTint.amount * wm;
         }
     }
     if (r.fade > 0.0 || r.whitePoint != 1.0) {
+        // Lifting each channel alone would also turn hues (the lowest channel rises most),
+        // so the lifted colour keeps the hue it had.
+        Rgb lifted{};
         for (int k = 0; k < 3; ++k) {
             const double v = std::clamp(c[k], 0.0, 1.0);
-            const double lifted = v + r.fade * (1.0 - v) * (1.0 - v);
-            c[k] = lifted * r.whitePoint;
+            lifted[k] = (v + r.fade * (1.0 - v) * (1.0 - v)) * r.whitePoint;
         }
+        c = keepHue(lifted, c);
     }
     for (int k = 0; k < 3; ++k) {
         c[k] = std::isfinite(c[k]) ? std::clamp(c[k], 0.0, 1.0) : 0.0;
@@ -339,9 +395,14 @@ Rgb applyLook(const PreparedLook& look, const Rgb& code) {
                   colour::displayDecode(in[2])};
         light = light * std::exp2(r.exposure);
         light = toDisplayGamut(look, colourSteps(look, light));
+        Rgb top{};
+        for (int k = 0; k < 3; ++k) {
+            top[k] = softTop(light[k], 0.9);
+        }
+        top = keepHue(top, light);
         Rgb c{};
         for (int k = 0; k < 3; ++k) {
-            c[k] = colour::displayEncode(softTop(light[k], 0.9));
+            c[k] = colour::displayEncode(top[k]);
         }
         return finish(look, c, colour::encodeCurve(kGrey, Encoding::Rec709));
     }
@@ -364,7 +425,11 @@ Rgb applyLook(const PreparedLook& look, const Rgb& code) {
             r.channelTone + (1.0 - r.channelTone) * smoothstep(0.5, 0.85, toned);
         for (int k = 0; k < 3; ++k) {
             const double kept = lin[k] * ratioScale;
-            light[k] = softTop(kept + (filmicCurve(look, lin[k]) - kept) * perChannel, 0.95);
+            light[k] = kept + (filmicCurve(look, lin[k]) - kept) * perChannel;
+        }
+        light = keepHue(light, lin);
+        for (int k = 0; k < 3; ++k) {
+            light[k] = softTop(light[k], 0.95);
         }
     }
     Rgb c{colour::displayEncode(light[0]), colour::displayEncode(light[1]),

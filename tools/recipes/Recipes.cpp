@@ -28,15 +28,13 @@ Recipe natural() {
 Recipe softPortrait() {
     Recipe r = natural();
     r.name = "soft portrait";
-    r.toned = true;
-    r.greyCode = 0.45;
-    r.contrast = 1.2;
-    r.saturation = 0.9;
-    r.highlightSaturation = 0.8;
-    r.bands[0] = {kSkin, 35, 0, 0.9};
-    r.highlightTint = {kAmber, 0.025};
-    r.fade = 0.025;
-    r.whitePoint = 0.96;
+    r.greyCode = 0.46;
+    r.contrast = 1.1;
+    r.saturation = 0.72;
+    r.highlightSaturation = 0.6;
+    r.bands[0] = {kSkin, 35, 0, 1.15};
+    r.highlightTint = {kAmber, 0.07};
+    r.fade = 0.02;
     return r;
 }
 
@@ -44,22 +42,23 @@ Recipe warmPrint() {
     Recipe r;
     r.name = "warm print";
     r.toned = true;
-    r.warmth = 0.55;
-    r.saturation = 1.04;
-    r.crosstalk = 0.16;
+    r.natural = true;
+    r.warmth = 1.7;
+    r.saturation = 0.72;
+    r.crosstalk = 0.08;
     r.twist = 0.04;
-    r.greyCode = 0.43;
-    r.contrast = 1.42;
+    r.greyCode = 0.44;
+    r.contrast = 1.6;
     r.channelTone = 0.85;
-    r.highlightTint = {kAmber + 5, 0.015};
-    r.fade = 0.02;
+    r.highlightTint = {kAmber + 5, 0};
+    r.fade = 0.07;
     return r;
 }
 
 Recipe filmPrint() {
     Recipe r;
     r.name = "film print";
-    r.toned = true;
+    r.natural = true;
     r.saturation = 0.98;
     r.crosstalk = 0.24;
     r.twist = 0.03;
@@ -71,22 +70,25 @@ Recipe filmPrint() {
     r.highlightTint = {kAmber, 0.012};
     r.fade = 0.015;
     r.whitePoint = 0.98;
+    r.bands[0] = {kSkin, 40, 4, 1};
     return r;
 }
 
 Recipe tealOrange() {
     Recipe r;
     r.name = "teal and orange";
-    r.toned = true;
-    r.saturation = 1.06;
-    r.bands[0] = {32, 40, 5, 1.25};
-    r.bands[1] = {205, 80, -15, 1.35};
-    r.bands[2] = {kGreen, 55, 40, 0.65};
-    r.greyCode = 0.43;
-    r.contrast = 1.45;
+    r.saturation = 1.2;
+    // Skin and warm hues gain a little richness but keep their hue; cyans and blues slide
+    // towards teal over a wide band, gently enough not to fold.
+    r.bands[0] = {kSkin + 4, 40, 0, 1.15};
+    r.bands[1] = {200, 80, -15, 1.3};
+    r.greyCode = 0.41;
+    r.contrast = 1.5;
     r.channelTone = 0.6;
-    r.shadowTint = {kCyan + 5, 0.06};
-    r.highlightTint = {35, 0.03};
+    r.shadowTint = {kCyan + 5, 0.08};
+    r.highlightTint = {35, 0.07};
+    r.highlightSaturation = 0.85;
+    r.crosstalk = 0.06;
     return r;
 }
 
@@ -107,9 +109,9 @@ Recipe fadedMatte() {
     r.saturation = 0.72;
     r.shadowSaturation = 0.8;
     r.greyCode = 0.46;
-    r.contrast = 1.15;
-    r.fade = 0.09;
-    r.whitePoint = 0.93;
+    r.contrast = 1.05;
+    r.fade = 0.13;
+    r.whitePoint = 0.9;
     return r;
 }
 
@@ -117,16 +119,18 @@ Recipe nightBlue() {
     Recipe r;
     r.name = "night blue";
     r.toned = true;
-    r.exposure = -0.15;
-    r.warmth = -1.3;
+    r.warmth = -0.6;
     r.tint = -0.1;
-    r.saturation = 0.62;
-    r.highlightSaturation = 0.6;
-    r.greyCode = 0.43;
-    r.contrast = 1.38;
+    r.saturation = 0.8;
+    r.highlightSaturation = 0.8;
+    // Faces keep their colour under the blue: skin is spared the desaturation.
+    r.bands[0] = {kSkin, 40, 0, 1.7};
+    r.greyCode = 0.39;
+    r.contrast = 1.6;
     r.toe = 0.006;
-    r.shadowTint = {225, 0.04};
-    r.highlightTint = {kCyan + 10, 0.015};
+    r.shadowTint = {225, 0.035};
+    r.midTint = {225, 0.03};
+    r.highlightTint = {kCyan + 10, 0.01};
     return r;
 }
 
@@ -134,15 +138,16 @@ Recipe goldenHour() {
     Recipe r;
     r.name = "golden hour";
     r.toned = true;
-    r.warmth = 1.0;
-    r.tint = 0.15;
-    r.saturation = 1.12;
+    r.warmth = 1.8;
+    r.tint = 0.2;
+    r.saturation = 1.2;
     r.bands[0] = {kAmber, 45, -4, 1.12};
-    r.greyCode = 0.45;
-    r.contrast = 1.25;
+    r.greyCode = 0.48;
+    r.contrast = 1.15;
     r.channelTone = 0.7;
     r.shadowTint = {20, 0.012};
-    r.highlightTint = {45, 0.03};
+    r.highlightTint = {45, 0.04};
+    r.midTint = {45, 0.04};
     return r;
 }
 
@@ -159,27 +164,30 @@ Recipe monochrome() {
 Recipe softPastel() {
     Recipe r;
     r.name = "soft pastel";
-    r.toned = true;
-    r.saturation = 0.75;
+    r.saturation = 0.58;
     r.shadowSaturation = 0.65;
     r.highlightSaturation = 1.1;
-    r.greyCode = 0.475;
-    r.contrast = 1.08;
-    r.fade = 0.07;
-    r.shadowTint = {270, 0.025};
-    r.highlightTint = {330, 0.02};
+    r.greyCode = 0.45;
+    r.contrast = 1.0;
+    r.fade = 0.12;
+    r.shadowTint = {270, 0.01};
+    r.highlightTint = {330, 0.015};
+    r.skinGuard = 1.0;  // faces stay clear of the lilac and pink
+    r.bands[0] = {kSkin, 40, 0, 1.1};
     return r;
 }
 
 Recipe vivid() {
     Recipe r;
     r.name = "vivid";
-    r.saturation = 1.3;
+    r.saturation = 1.45;
     r.highlightSaturation = 0.85;
-    r.crosstalk = 0.12;
-    r.greyCode = 0.43;
-    r.contrast = 1.5;
+    r.crosstalk = 0.04;
+    r.greyCode = 0.48;
+    r.contrast = 1.3;
     r.channelTone = 0.5;
+    // Skin is held back from the boost: at the gamut edge it would turn red.
+    r.bands[0] = {kSkin, 40, 0, 0.85};
     return r;
 }
 
@@ -187,12 +195,12 @@ Recipe coolUrban() {
     Recipe r;
     r.name = "cool urban";
     r.toned = true;
-    r.warmth = -0.5;
-    r.saturation = 0.8;
+    r.warmth = -0.9;
+    r.saturation = 0.6;
     r.bands[0] = {kGreen, 60, 25, 0.7};
     r.bands[1] = {kSkin, 40, 0, 0.9};
-    r.greyCode = 0.42;
-    r.contrast = 1.45;
+    r.greyCode = 0.45;
+    r.contrast = 1.3;
     r.channelTone = 0.7;
     r.shadowTint = {kCyan, 0.02};
     return r;
@@ -201,31 +209,30 @@ Recipe coolUrban() {
 Recipe vintageSeventies() {
     Recipe r;
     r.name = "vintage seventies";
-    r.toned = true;
-    r.warmth = 0.7;
-    r.saturation = 0.9;
-    r.crosstalk = -0.1;
-    r.twist = 0.06;
+    r.saturation = 0.75;
+    r.twist = 0.03;
     r.greyCode = 0.45;
     r.contrast = 1.2;
     r.channelTone = 0.8;
-    r.shadowTint = {80, 0.03};
+    r.shadowTint = {80, 0.025};
     r.highlightTint = {kAmber, 0.02};
-    r.fade = 0.07;
-    r.whitePoint = 0.95;
+    r.fade = 0.06;
+    r.whitePoint = 0.92;
     return r;
 }
 
 Recipe reversalSlide() {
     Recipe r;
     r.name = "reversal slide";
-    r.saturation = 1.24;
-    r.crosstalk = 0.2;
-    r.bands[0] = {kBlue, 50, -8, 1.1};
-    r.greyCode = 0.41;
-    r.contrast = 1.6;
+    r.saturation = 1.3;
+    r.crosstalk = 0.12;
+    r.bands[0] = {kBlue, 50, -8, 1.25};
+    r.greyCode = 0.40;
+    r.contrast = 1.7;
     r.toe = 0.008;
     r.channelTone = 0.6;
+    r.bands[1] = {kSkin, 40, 0, 0.8};
+    r.shadowTint = {kBlue, 0.05};
     return r;
 }
 
@@ -233,14 +240,15 @@ Recipe emeraldForest() {
     Recipe r;
     r.name = "emerald forest";
     r.toned = true;
-    r.saturation = 1.05;
-    r.bands[0] = {kFoliage + 5, 70, 15, 1.45};
+    r.saturation = 1.1;
+    r.bands[0] = {kFoliage + 5, 70, 15, 1.8};
     r.bands[1] = {kSkin, 35, -3, 1.0};
     r.bands[2] = {kSky, 50, -10, 0.9};
     r.greyCode = 0.42;
     r.contrast = 1.4;
     r.channelTone = 0.6;
-    r.shadowTint = {165, 0.03};
+    r.shadowTint = {165, 0.04};
+    r.midTint = {150, 0.05};
     return r;
 }
 
@@ -249,8 +257,9 @@ Recipe sepia() {
     r.name = "sepia";
     r.toned = true;
     r.contrast = 1.3;
-    r.shadowTint = {25, 0.04};
-    r.highlightTint = {45, 0.05};
+    r.shadowTint = {25, 0.03};
+    r.midTint = {35, 0.04};
+    r.highlightTint = {45, 0.03};
     r.fade = 0.03;
     return r;
 }
@@ -259,9 +268,9 @@ Recipe highKey() {
     Recipe r;
     r.name = "high key";
     r.saturation = 1.0;
-    r.highlightSaturation = 0.6;
-    r.greyCode = 0.49;
-    r.contrast = 1.28;
+    r.highlightSaturation = 0.5;
+    r.greyCode = 0.495;
+    r.contrast = 1.2;
     r.toe = 0.001;
     return r;
 }
@@ -280,12 +289,12 @@ Recipe noir() {
 Recipe clearSky() {
     Recipe r;
     r.name = "clear sky";
-    r.saturation = 1.05;
-    r.bands[0] = {kSky, 50, 0, 1.3};
+    r.saturation = 1.0;
+    r.bands[0] = {kSky, 50, 0, 1.5};
     r.bands[1] = {kFoliage, 50, 0, 1.1};
     r.crosstalk = 0.1;
-    r.greyCode = 0.42;
-    r.contrast = 1.45;
+    r.greyCode = 0.45;
+    r.contrast = 1.3;
     r.toe = 0.008;
     return r;
 }
@@ -294,12 +303,12 @@ Recipe alpineCool() {
     Recipe r;
     r.name = "alpine cool";
     r.toned = true;
-    r.warmth = -0.8;
-    r.saturation = 0.85;
+    r.warmth = -1.0;
+    r.saturation = 0.8;
     r.highlightSaturation = 0.75;
     r.bands[0] = {kSky, 50, -5, 1.2};
-    r.greyCode = 0.44;
-    r.contrast = 1.42;
+    r.greyCode = 0.45;
+    r.contrast = 1.5;
     r.highlightTint = {200, 0.02};
     return r;
 }
@@ -308,9 +317,9 @@ Recipe desertWarm() {
     Recipe r;
     r.name = "desert warm";
     r.toned = true;
-    r.warmth = 0.6;
+    r.warmth = 1.4;
     r.tint = -0.1;
-    r.saturation = 1.05;
+    r.saturation = 1.15;
     r.bands[0] = {45, 60, -5, 1.25};
     r.bands[1] = {kSky, 80, -10, 1.15};
     r.bands[2] = {kFoliage, 60, -10, 0.85};
@@ -347,7 +356,9 @@ Recipe hardMonochrome() {
 Recipe redFilterMonochrome() {
     Recipe r = monochrome();
     r.name = "red filter monochrome";
-    r.monoWeights = {0.6, 0.35, 0.05};
+    // A deep red filter passes red light alone: skies go dark, foliage deepens, faces
+    // lighten.
+    r.monoWeights = {1.0, 0.0, 0.0};
     r.contrast = 1.45;
     return r;
 }
@@ -355,12 +366,175 @@ Recipe redFilterMonochrome() {
 Recipe duskBlue() {
     Recipe r = nightBlue();
     r.name = "dusk blue";
-    r.exposure = -0.1;
-    r.warmth = -0.9;
+    r.warmth = -0.4;
     r.tint = 0.2;
-    r.saturation = 0.75;
+    r.saturation = 0.85;
+    r.bands[0] = {kSkin, 40, 0, 1.25};
     r.shadowTint = {250, 0.035};
-    r.highlightTint = {20, 0.015};
+    r.midTint = {245, 0.015};
+    r.highlightTint = {340, 0.04};
+    r.greyCode = 0.40;
+    return r;
+}
+
+// Hand-held travel: bright, gentle and clean, for faces in daylight.
+Recipe everydayNatural() {
+    Recipe r = natural();
+    r.name = "everyday natural";
+    r.greyCode = 0.48;
+    r.contrast = 1.15;
+    r.toe = 0.002;
+    r.saturation = 1.12;
+    r.highlightSaturation = 1.0;
+    return r;
+}
+
+Recipe warmHoliday() {
+    Recipe r;
+    r.name = "warm holiday";
+    r.toned = true;
+    r.warmth = 1.6;
+    r.saturation = 0.9;
+    r.bands[0] = {kSky, 50, 0, 1.15};
+    r.greyCode = 0.47;
+    r.contrast = 1.2;
+    r.channelTone = 0.6;
+    r.highlightTint = {50, 0.03};
+    r.fade = 0.06;
+    r.crosstalk = -0.08;
+    r.midTint = {50, 0};
+    return r;
+}
+
+// The blockbuster split for bright travel footage: aqua skies and water, warm light, skin
+// protected; lighter and softer than the film-making version.
+Recipe summerTeal() {
+    Recipe r = tealOrange();
+    r.name = "summer teal and orange";
+    r.saturation = 1.3;
+    r.bands[1] = {195, 75, -10, 1.35};
+    r.greyCode = 0.49;
+    r.contrast = 1.3;
+    r.shadowTint = {kCyan, 0.1};
+    r.highlightTint = {40, 0.06};
+    r.fade = 0.03;
+    r.skinGuard = 1.0;
+    r.bands[0] = {kSkin + 4, 40, 0, 1.0};
+    r.crosstalk = 0;
+    return r;
+}
+
+Recipe cafeMatte() {
+    Recipe r;
+    r.name = "cafe matte";
+    r.saturation = 0.78;
+    r.shadowSaturation = 0.85;
+    r.greyCode = 0.45;
+    r.contrast = 1.25;
+    r.shadowTint = {30, 0.04};
+    r.highlightTint = {50, 0.04};
+    r.fade = 0.09;
+    r.whitePoint = 0.92;
+    return r;
+}
+
+Recipe goldenBeach() {
+    Recipe r = goldenHour();
+    r.name = "golden beach";
+    r.warmth = 1.2;
+    r.tint = 0.45;
+    r.saturation = 1.4;
+    r.bands[1] = {kSky, 50, 0, 1.2};
+    r.greyCode = 0.48;
+    r.contrast = 1.0;
+    r.highlightTint = {50, 0.05};
+    r.fade = 0.04;
+    return r;
+}
+
+Recipe yellowFilterMonochrome() {
+    Recipe r = monochrome();
+    r.name = "yellow filter monochrome";
+    // A yellow filter holds back blue: skies a little deeper, skin a little clearer.
+    r.monoWeights = {0.45, 0.55, 0.0};
+    r.greyCode = 0.46;
+    r.contrast = 1.3;
+    return r;
+}
+
+// City at night: deep cool shadows, warm street-lamp highlights, neutral mid-tones.
+Recipe cityNight() {
+    Recipe r;
+    r.name = "city night";
+    r.saturation = 0.85;
+    r.bands[0] = {kSkin, 40, 0, 1.1};
+    r.bands[1] = {kSky, 70, 0, 1.2};
+    r.greyCode = 0.39;
+    r.contrast = 1.55;
+    r.toe = 0.007;
+    r.shadowTint = {230, 0.05};
+    r.highlightTint = {42, 0.015};
+    r.skinGuard = 1.0;
+    return r;
+}
+
+// From the air: deeper blacks and a touch more contrast and colour cut the haze.
+Recipe aerialNatural() {
+    Recipe r = natural();
+    r.name = "aerial natural";
+    r.greyCode = 0.41;
+    r.contrast = 1.65;
+    r.toe = 0.015;
+    r.saturation = 1.2;
+    r.bands[0] = {kSky, 50, 0, 1.15};
+    r.highlightSaturation = 0.85;
+    return r;
+}
+
+Recipe goldenAerial() {
+    Recipe r = goldenHour();
+    r.name = "golden aerial";
+    r.warmth = 2.1;
+    r.saturation = 1.2;
+    r.greyCode = 0.42;
+    r.contrast = 1.6;
+    r.toe = 0.007;
+    r.bands[1] = {kFoliage, 50, -6, 1.05};
+    r.midTint = {45, 0.02};
+    return r;
+}
+
+// Coastlines: aqua water and pale warm sand, skin kept.
+Recipe coastalTeal() {
+    Recipe r;
+    r.name = "coastal teal";
+    r.toned = true;
+    r.midTint = {200, 0.06};
+    r.saturation = 1.35;
+    r.bands[0] = {185, 60, 6, 1.5};
+    r.bands[1] = {50, 45, 0, 1.2};
+    r.bands[2] = {kBlue, 50, -8, 1.1};
+    r.greyCode = 0.49;
+    r.contrast = 1.1;
+    r.channelTone = 0.5;
+    r.shadowTint = {195, 0.09};
+    r.highlightTint = {55, 0.03};
+    return r;
+}
+
+// Early light through haze: lifted cool blacks, soft contrast, pale colour.
+Recipe morningMist() {
+    Recipe r;
+    r.name = "morning mist";
+    r.saturation = 0.7;
+    r.shadowSaturation = 0.7;
+    r.greyCode = 0.48;
+    r.contrast = 1.05;
+    r.shadowTint = {210, 0.05};
+    r.highlightTint = {50, 0.015};
+    r.fade = 0.09;
+    r.whitePoint = 0.94;
+    r.skinGuard = 1.0;
     return r;
 }
 
@@ -375,13 +549,14 @@ Recipe moodyGreen() {
     Recipe r;
     r.name = "moody green";
     r.toned = true;
-    r.tint = -0.4;
+    r.tint = -0.5;
     r.warmth = -0.2;
-    r.saturation = 0.85;
+    r.saturation = 0.8;
     r.bands[0] = {kGreen, 60, -15, 0.85};
     r.bands[1] = {kSkin, 35, 0, 0.9};
     r.shadowTint = {150, 0.03};
     r.displayContrast = 1.2;
+    r.midTint = {150, 0.025};
     return r;
 }
 
@@ -425,8 +600,12 @@ std::vector<ShippedLook> buildTable() {
 
     // iPhone Cinematic: finished video in, creative grades only.
     add(2, cleanBoost());
-    add(2, video(warmPrint(), 1.15));
-    add(2, video(tealOrange(), 1.12));
+    add(2, video(warmPrint(), 1.25));
+    {
+        Recipe r = video(tealOrange(), 1.2);
+        r.saturation = 1.1;
+        add(2, r);
+    }
     {
         Recipe r = fadedMatte();
         r.saturation = 0.8;
@@ -441,42 +620,53 @@ std::vector<ShippedLook> buildTable() {
     {
         // Video is already at the edge of its gamut in yellow; push it less.
         Recipe r = goldenHour();
-        r.saturation = 1.04;
+        r.saturation = 1.08;
         r.bands[0].gain = 1.04;
+        r.highlightTint = {45, 0.05};
         add(2, r);
     }
     add(2, video(monochrome(), 1.15));
     {
         Recipe r = softPastel();
         r.name = "pastel film";
-        r.exposure = 0.12;
-        r.saturation = 0.8;
+        r.exposure = 0.2;
+        r.saturation = 0.75;
         add(2, r);
     }
     add(2, moodyGreen());
 
-    // Osmo D-Log M: everyday and travel footage.
-    add(3, natural());
+    // Osmo D-Log M: hand-held gimbal footage of travel and everyday life, shot in bright
+    // daylight and city light: brighter, gentler tone than the film-making pack.
+    add(3, everydayNatural());
     {
         Recipe r = vivid();
         r.name = "vivid travel";
-        r.saturation = 1.38;
-        r.contrast = 1.55;
-        r.bands[0] = {kSky, 50, 0, 1.15};
+        r.saturation = 1.3;
+        r.highlightSaturation = 0.8;
+        r.greyCode = 0.48;
+        r.contrast = 1.45;
+        r.bands[0] = {kSky, 50, 0, 1.3};
+        r.bands[1] = {kSkin, 35, 0, 0.85};  // skin stays believable amid the colour
         add(3, r);
     }
-    add(3, warmPrint());
-    add(3, tealOrange());
-    add(3, fadedMatte());
+    add(3, warmHoliday());
+    add(3, summerTeal());
+    add(3, cafeMatte());
     {
         Recipe r = coolUrban();
         r.name = "cool street";
+        r.greyCode = 0.45;
+        r.contrast = 1.35;
         add(3, r);
     }
-    add(3, goldenHour());
-    add(3, monochrome());
-    add(3, softPastel());
-    add(3, nightBlue());
+    add(3, goldenBeach());
+    add(3, yellowFilterMonochrome());
+    {
+        Recipe r = softPastel();
+        r.greyCode = 0.465;
+        add(3, r);
+    }
+    add(3, cityNight());
 
     // Osmo D-Log: hand-held film-making.
     add(4, natural());
@@ -491,22 +681,23 @@ std::vector<ShippedLook> buildTable() {
     add(4, nightBlue());
 
     // Drone D-Log: landscapes from the air, where haze, skies and foliage lead.
-    {
-        Recipe r = natural();
-        r.toe = 0.006;  // a little deeper black to cut aerial haze
-        add(5, r);
-    }
+    add(5, aerialNatural());
     add(5, clearSky());
     {
         Recipe r = emeraldForest();
         r.name = "lush green";
+        r.greyCode = 0.45;
+        r.contrast = 1.32;
+        r.saturation = 1.15;
+        r.midTint = {140, 0.09};
+        r.bands[0].gain = 1.45;
         add(5, r);
     }
-    add(5, goldenHour());
-    add(5, tealOrange());
+    add(5, goldenAerial());
+    add(5, coastalTeal());
     add(5, alpineCool());
     add(5, desertWarm());
-    add(5, fadedMatte());
+    add(5, morningMist());
     add(5, redFilterMonochrome());
     add(5, duskBlue());
     return t;

@@ -46,8 +46,11 @@ struct Tint {
 
 struct Recipe {
     const char* name = "";  // internal character name
-    bool toned = false;     // neutrals are tinted on purpose
-    bool natural = false;   // a faithful look: skin hue must survive
+    // Named for an overall tint (warm, golden, cool, blue, green, sepia...): neutrals and
+    // skin are tinted on purpose.
+    bool toned = false;
+    // A natural, print or portrait look: bright colours keep their hue whatever the exposure.
+    bool natural = false;
     // Scene-referred colour (log looks: scene-linear Rec.2020; video looks: display light).
     double exposure = 0;  // stops, on top of the camera's normalisation
     double warmth = 0;    // + warmer, - cooler white balance
@@ -68,10 +71,12 @@ struct Recipe {
     // Display-referred finish (display code values).
     double bleach = 0;           // bleach bypass: retained silver, desaturated and contrasty
     double displayContrast = 1;  // S-curve around the grey code (1 = none)
-    Tint shadowTint;
-    Tint highlightTint;
-    double fade = 0;        // lifts the blacks to this code, rolling into the mid-tones
-    double whitePoint = 1;  // top of the output range (matte highlights below 1)
+    Tint shadowTint;             // below the grey code only
+    Tint highlightTint;          // above the grey code only
+    Tint midTint;                // across the range, strongest in the mid-tones
+    double skinGuard = 0.85;     // share of the shadow and highlight tints that skin is spared
+    double fade = 0;             // lifts the blacks to this code, rolling into the mid-tones
+    double whitePoint = 1;       // top of the output range (matte highlights below 1)
 };
 
 struct ShippedLook {
