@@ -1,4 +1,4 @@
-// The image files of the command-line tool for the Windows test build, which has no
+// The image files of the command-line tool for the Windows build, which has no
 // OpenImageIO: PNG output only, written with deflate's stored blocks (no compression), which
 // every PNG reader accepts; reading is not offered. Enough for grading the built-in chart
 // under Wine.
