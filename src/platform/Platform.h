@@ -5,7 +5,7 @@
 // dynamic libraries, keeping the plug-in's own module loaded, opening a web page in the
 // default browser, an HTTPS GET.
 // Does not own: any policy about which files or libraries are used (that is the callers').
-// One POSIX implementation beside this header; the Win32 one comes with the Windows port.
+// One POSIX and one Win32 implementation beside this header.
 // None of these functions throw except std::bad_alloc.
 #pragma once
 
@@ -131,7 +131,8 @@ struct HttpsResponse {
     std::string body;        // the whole body, when completed
 };
 // On POSIX the client is libcurl, loaded at run time ("libcurl.so.4"); without it every
-// request fails. Safe to call from any thread.
+// request fails. On Windows it is WinHTTP, which trusts only the system's store, so
+// caFile is ignored there. Safe to call from any thread.
 HttpsResponse httpsGet(const HttpsRequest& request);
 
 // Opens a web address in the user's default browser without going through a shell.

@@ -5,6 +5,7 @@
 #endif
 
 #include "platform/Platform.h"
+#include "platform/Win32Text.h"
 
 // clang-format off
 #include <windows.h>
@@ -16,11 +17,8 @@
 #include <cstring>
 
 namespace vd::platform {
-namespace {
 
-// UTF-8 to UTF-16; nothing for text that is not valid UTF-8 (a path that cannot be named
-// is refused rather than turned into another path).
-std::optional<std::wstring> widen(std::string_view text) {
+std::optional<std::wstring> win32::widen(std::string_view text) {
     if (text.empty()) {
         return std::wstring();
     }
@@ -34,6 +32,10 @@ std::optional<std::wstring> widen(std::string_view text) {
     ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), len, out.data(), n);
     return out;
 }
+
+namespace {
+
+using win32::widen;
 
 std::string narrow(const wchar_t* text, std::size_t len) {
     if (len == 0) {
@@ -356,6 +358,15 @@ std::string moduleDirectory() {
         return {};
     }
     return parentPath(narrow(name.data(), n));
+}
+
+bool pinOwnModule() {
+    HMODULE module = nullptr;
+    // The pin flag keeps the module that holds this function loaded until the process
+    // ends, whatever FreeLibrary calls the host makes later; the handle is never released.
+    return ::GetModuleHandleExW(
+               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+               reinterpret_cast<LPCWSTR>(&pinOwnModule), &module) != 0;
 }
 
 void* openLibrary(const char* name) {

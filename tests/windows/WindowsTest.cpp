@@ -1,8 +1,11 @@
 // What differs on Windows: backslash paths, UTF-8 names through the wide calls, the wide
 // environment, devices and sharing modes, LockFileEx, APPDATA as the support directory, and
-// My Looks saved, repaired and replaced there.
+// My Looks saved, repaired and replaced there, and the HTTPS client's failure path.
 #include <gtest/gtest.h>
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
 
 #include <atomic>
 #include <chrono>
@@ -158,6 +161,39 @@ TEST_F(WindowsFiles, SupportDirectoryAndMyLooksUnderAppData) {
     EXPECT_EQ(read(json + ".bak"), "not json");
     EXPECT_TRUE(saveMyLooks(doc));
     EXPECT_EQ(loadMyLooks().looks.size(), 1u);
+}
+
+// No network here, so only the failure path: a refused connection ends the request at
+// once, not completed, instead of waiting out its limits (a time-out would take 7.5 s).
+TEST(WindowsHttps, RefusedLoopbackPortFailsQuickly) {
+    WSADATA wsa{};
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    // Bound but not listening: the port is ours and every connection to it is refused.
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(s, INVALID_SOCKET);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    int len = sizeof addr;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+    platform::HttpsRequest request;
+    request.host = "127.0.0.1";
+    request.port = ::ntohs(addr.sin_port);
+    request.path = "/latest?platform=win";
+    request.userAgent = "Vandrel Huebench";
+    request.headers = "Content-Type: application/json\r\n";
+    request.resolveTimeoutMs = 2500;
+    request.connectTimeoutMs = 7500;
+    request.sendTimeoutMs = 2500;
+    request.receiveTimeoutMs = 7500;
+    request.maxBodyBytes = 1 << 20;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform::httpsGet(request).completed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    ::closesocket(s);
+    ::WSACleanup();
 }
 
 }  // namespace
