@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Compares two RGB PNGs of the same size and depth sample by sample.
+"""Compares two RGB or RGBA PNGs of the same size and depth sample by sample.
 
 Usage: compare-png.py A.png B.png [TOLERANCE]
 TOLERANCE is in 8-bit codes (default 0.5): the largest difference allowed, scaled to the
@@ -24,9 +24,9 @@ def read_png(path):
             idat += body
         pos += 12 + length
     width, height, bits, colour, _, _, interlace = header
-    if colour != 2 or interlace != 0 or bits not in (8, 16):
-        sys.exit(f"{path}: only 8- or 16-bit RGB without interlacing is compared")
-    bpp = 3 * bits // 8
+    if colour not in (2, 6) or interlace != 0 or bits not in (8, 16):
+        sys.exit(f"{path}: only 8- or 16-bit RGB or RGBA without interlacing is compared")
+    bpp = (3 if colour == 2 else 4) * bits // 8
     stride = width * bpp
     raw = zlib.decompress(idat)
     rows, prev = [], bytearray(stride)
@@ -51,8 +51,8 @@ def read_png(path):
         prev = line
     flat = b"".join(rows)
     if bits == 16:
-        return (width, height, bits), struct.unpack(f">{len(flat) // 2}H", flat)
-    return (width, height, bits), flat
+        return (width, height, bits, colour), struct.unpack(f">{len(flat) // 2}H", flat)
+    return (width, height, bits, colour), flat
 
 
 def main():
