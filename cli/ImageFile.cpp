@@ -77,20 +77,6 @@ TypeDesc typeDescOf(SampleType type) {
 
 }  // namespace
 
-const char* sampleTypeName(SampleType type) {
-    switch (type) {
-        case SampleType::uint8:
-            return "8-bit";
-        case SampleType::uint16:
-            return "16-bit";
-        case SampleType::half:
-            return "half float";
-        case SampleType::float32:
-            break;
-    }
-    return "float";
-}
-
 FrameInfo probeImage(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);

@@ -22,7 +22,20 @@ struct ImageFileError : std::runtime_error {
 
 // How samples are stored in a file.
 enum class SampleType { uint8, uint16, half, float32 };
-const char* sampleTypeName(SampleType type);
+// Its name in messages ("8-bit", "16-bit", "half float", "float").
+inline const char* sampleTypeName(SampleType type) {
+    switch (type) {
+        case SampleType::uint8:
+            return "8-bit";
+        case SampleType::uint16:
+            return "16-bit";
+        case SampleType::half:
+            return "half float";
+        case SampleType::float32:
+            break;
+    }
+    return "float";
+}
 
 // The largest frame read, per side and in pixels, so that a hostile header cannot make the
 // tool allocate without bound.

@@ -71,20 +71,6 @@ bool isPng(const std::string& path) {
 
 }  // namespace
 
-const char* sampleTypeName(SampleType type) {
-    switch (type) {
-        case SampleType::uint8:
-            return "8-bit";
-        case SampleType::uint16:
-            return "16-bit";
-        case SampleType::half:
-            return "half float";
-        case SampleType::float32:
-            break;
-    }
-    return "float";
-}
-
 FrameInfo probeImage(const std::string& path) {
     throw ImageFileError(path + ": reading image files is not part of the Windows test build");
 }
