@@ -47,8 +47,8 @@ std::string oiioError(const std::string& fallback) {
     return oneLine(OIIO::geterror(), fallback);
 }
 
-SampleType sampleTypeOf(const ImageSpec& spec) {
-    const TypeDesc t = spec.format;
+SampleType sampleTypeOf(const ImageSpec& header) {
+    const TypeDesc t = header.format;
     if (t == TypeDesc::UINT8 || t == TypeDesc::INT8) {
         return SampleType::uint8;
     }
@@ -97,35 +97,35 @@ FrameInfo probeImage(const std::string& path) {
         throw ImageFileError(path + " is not a picture huebench can read (" +
                              oiioError("unknown format") + ")");
     }
-    const ImageSpec& spec = in->spec();
+    const ImageSpec& header = in->spec();
     in->close();
-    if (spec.width <= 0 || spec.height <= 0 || spec.full_width <= 0 || spec.full_height <= 0 ||
-        spec.width > kMaxImageSide || spec.height > kMaxImageSide ||
-        spec.full_width > kMaxImageSide || spec.full_height > kMaxImageSide ||
-        (long long)spec.width * spec.height > kMaxImagePixels || spec.depth > 1) {
-        throw ImageFileError(path + ": a " + std::to_string(spec.width) + "x" +
-                             std::to_string(spec.height) +
+    if (header.width <= 0 || header.height <= 0 || header.full_width <= 0 ||
+        header.full_height <= 0 || header.width > kMaxImageSide || header.height > kMaxImageSide ||
+        header.full_width > kMaxImageSide || header.full_height > kMaxImageSide ||
+        (long long)header.width * header.height > kMaxImagePixels || header.depth > 1) {
+        throw ImageFileError(path + ": a " + std::to_string(header.width) + "x" +
+                             std::to_string(header.height) +
                              " frame is larger than huebench reads (" +
                              std::to_string(kMaxImageSide) + " pixels a side)");
     }
-    if (spec.nchannels < 1) {
+    if (header.nchannels < 1) {
         throw ImageFileError(path + " has no channels");
     }
     FrameInfo info;
-    info.display = {0, 0, spec.full_width, spec.full_height};
-    info.data.x1 = spec.x - spec.full_x;
-    info.data.x2 = info.data.x1 + spec.width;
-    info.data.y2 = spec.full_height - (spec.y - spec.full_y);
-    info.data.y1 = info.data.y2 - spec.height;
+    info.display = {0, 0, header.full_width, header.full_height};
+    info.data.x1 = header.x - header.full_x;
+    info.data.x2 = info.data.x1 + header.width;
+    info.data.y2 = header.full_height - (header.y - header.full_y);
+    info.data.y1 = info.data.y2 - header.height;
     // Grey and grey with alpha are read as colour; past four channels only RGBA is kept.
-    info.channels = spec.nchannels == 2 || spec.nchannels >= 4 ? 4 : 3;
-    if (spec.nchannels >= 4 && spec.alpha_channel >= 0 && spec.alpha_channel != 3) {
+    info.channels = header.nchannels == 2 || header.nchannels >= 4 ? 4 : 3;
+    if (header.nchannels >= 4 && header.alpha_channel >= 0 && header.alpha_channel != 3) {
         info.channels = 3;
     }
-    info.type = sampleTypeOf(spec);
-    info.colourSpace = spec.get_string_attribute("colorSpace");
+    info.type = sampleTypeOf(header);
+    info.colourSpace = header.get_string_attribute("colorSpace");
     if (info.colourSpace.empty()) {
-        info.colourSpace = spec.get_string_attribute("oiio:ColorSpace");
+        info.colourSpace = header.get_string_attribute("oiio:ColorSpace");
     }
     return info;
 }
@@ -135,18 +135,18 @@ Image readImage(const std::string& path, const FrameInfo& info, BitDepth depth) 
     if (!in) {
         throw ImageFileError("cannot read " + path + ": " + oiioError("cannot open"));
     }
-    const ImageSpec spec = in->spec();
-    const int fileChannels = std::min(spec.nchannels, 4);
+    const ImageSpec header = in->spec();
+    const int fileChannels = std::min(header.nchannels, 4);
     Image image(depth, info.channels, info.data);
-    const int width = spec.width;
+    const int width = header.width;
     const int code = testhost::engineDepth(depth);
     const std::size_t sample = testhost::bytesPerSample(depth);
     // A band of rows at a time, converted to float by the reader, then to the render depth.
-    const int bandRows = std::max(1, std::min(spec.height, (1 << 22) / std::max(1, width * 4)));
+    const int bandRows = std::max(1, std::min(header.height, (1 << 22) / std::max(1, width * 4)));
     std::vector<float> band(std::size_t(bandRows) * std::size_t(width) * std::size_t(fileChannels));
-    for (int top = 0; top < spec.height; top += bandRows) {
-        const int rows = std::min(bandRows, spec.height - top);
-        if (!in->read_scanlines(0, 0, spec.y + top, spec.y + top + rows, 0, 0, fileChannels,
+    for (int top = 0; top < header.height; top += bandRows) {
+        const int rows = std::min(bandRows, header.height - top);
+        if (!in->read_scanlines(0, 0, header.y + top, header.y + top + rows, 0, 0, fileChannels,
                                 TypeDesc::FLOAT, band.data())) {
             throw ImageFileError(path + " is truncated or damaged (" +
                                  oneLine(in->geterror(), "read failed") + ")");
@@ -246,27 +246,27 @@ FrameWriter::FrameWriter(const std::string& path, OfxRectI display, OfxRectI dat
     if (!s.out) {
         throw ImageFileError("cannot write " + path + ": " + oiioError("no writer for the format"));
     }
-    ImageSpec spec(data.x2 - data.x1, data.y2 - data.y1, s.channels, typeDescOf(s.type));
-    spec.full_x = 0;
-    spec.full_y = 0;
-    spec.full_width = display.x2 - display.x1;
-    spec.full_height = display.y2 - display.y1;
-    spec.x = data.x1 - display.x1;
-    spec.y = display.y2 - data.y2;
+    ImageSpec header(data.x2 - data.x1, data.y2 - data.y1, s.channels, typeDescOf(s.type));
+    header.full_x = 0;
+    header.full_y = 0;
+    header.full_width = display.x2 - display.x1;
+    header.full_height = display.y2 - display.y1;
+    header.x = data.x1 - display.x1;
+    header.y = display.y2 - data.y2;
     if (s.channels == 4) {
-        spec.alpha_channel = 3;
+        header.alpha_channel = 3;
     }
     if (!colourSpace.empty()) {
-        spec.attribute("oiio:ColorSpace", colourSpace);
+        header.attribute("oiio:ColorSpace", colourSpace);
         // EXR headers keep no reader's colour-space field; a plain string attribute carries it.
         if (ext == ".exr") {
-            spec.attribute("colorSpace", colourSpace);
+            header.attribute("colorSpace", colourSpace);
         }
     }
     if (ext == ".jpg" || ext == ".jpeg") {
-        spec.attribute("CompressionQuality", 95);
+        header.attribute("CompressionQuality", 95);
     }
-    if (!s.out->open(s.temporary, spec)) {
+    if (!s.out->open(s.temporary, header)) {
         const std::string why = oneLine(s.out->geterror(), "cannot create the file");
         std::remove(s.temporary.c_str());
         throw ImageFileError("cannot write " + path + ": " + why);
