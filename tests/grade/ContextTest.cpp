@@ -93,22 +93,6 @@ TEST(Flags, ALookNeedsDataAnEdgeAndIntensityAndNaNCountsAsOn) {
     EXPECT_EQ(c.stepHighlights, 0.0f);
 }
 
-TEST(Flags, BeforeAfterClearsEveryGradingStepButKeepsPremultiplication) {
-    GradeSettings s;
-    s.exposure = 1.0f;
-    s.halationAmount = 1.0f;
-    s.bloomAmount = 1.0f;
-    s.splitScreen = true;
-    s.borderTop = 0.2f;
-    s.premultiplied = true;
-    s.beforeAfter = true;
-    const ImageView src = frameImage(1920, 1080, 4);
-    EXPECT_EQ(derive(s, 1920, 1080, &src).flags, kDoBeforeAfter | kHasSrc | kPremultiply);
-    // RGB sources have no alpha to premultiply by.
-    const ImageView rgb = frameImage(1920, 1080, 3);
-    EXPECT_EQ(derive(s, 1920, 1080, &rgb).flags, kDoBeforeAfter | kHasSrc);
-}
-
 TEST(Geometry, RadiiScaleWithFrameHeightAndRenderScale) {
     EXPECT_EQ(haloRadiusPixels(1.0f, 1080.0f, 1.0f), 52);
     EXPECT_EQ(bloomRadiusPixels(1.0f, 1080.0f, 1.0f), 120);
@@ -204,14 +188,6 @@ TEST(EffectRegions, AlignToTheFrameLatticeWithoutLosingTheWindow) {
     const auto negative = effectRegion(window, 51, nullptr, kRegionAlign, 3, 0);
     ASSERT_TRUE(negative);
     EXPECT_EQ(negative->x1, -29);  // 37 - 51 = -14, back to the lattice point 3 - 2 x 16
-}
-
-// Halation is composited over the whole bloom region, so the reaches add up.
-TEST(EffectRegions, SourceReachAddsHalationToBloom) {
-    EXPECT_EQ(sourceReachPixels(0.0f, 1.0f, 0.0f, 1.0f, 1080.0f, 1.0f), 0);
-    EXPECT_EQ(sourceReachPixels(0.1f, 1.0f, 0.1f, 1.0f, 1080.0f, 1.0f),
-              haloReachPixels(52) + bloomReachPixels(120));
-    EXPECT_EQ(sourceReachPixels(kNaN, 1.0f, -1.0f, 1.0f, 1080.0f, 1.0f), 0);
 }
 
 TEST(BufferSizes, OverflowAndHugeRequestsAreRefused) {

@@ -69,19 +69,6 @@ TEST(FastExp, NaturalExponentialStaysWithinItsStatedError) {
 
 // ---- Per-pixel steps ------------------------------------------------------------------
 
-TEST(Masks, SmoothMaskIsAClampedSmoothstep) {
-    EXPECT_EQ(smoothMask(0.2f, 0.2f, 0.5f), 0.0f);  // zero-width edge
-    EXPECT_EQ(smoothMask(0.0f, 1.0f, -1.0f), 0.0f);
-    EXPECT_EQ(smoothMask(0.0f, 1.0f, 2.0f), 1.0f);
-    EXPECT_FLOAT_EQ(smoothMask(0.0f, 1.0f, 0.5f), 0.5f);
-    EXPECT_EQ(smoothMask(0.0f, 1.0f, kNaN), 0.0f);
-    EXPECT_EQ(haloCover(0.62f, 0.1f, 0.0f), 0.0f);
-    EXPECT_EQ(haloCover(0.1f, 0.9f, 0.0f), 1.0f);
-    EXPECT_EQ(bloomCover(0.42f, 0.7f), 0.0f);
-    EXPECT_EQ(bloomCover(0.798f, 0.7f), 1.0f);
-    EXPECT_EQ(bloomCover(0.098f, 0.0f), 1.0f);  // threshold 0: full from luma 0.098
-}
-
 TEST(GammaPowers, AgreeWithLibmAndContainNonFiniteInput) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> exponent(-30.0f, 10.0f);
@@ -117,108 +104,6 @@ TEST(Tetrahedral, OutOfRangeAndNonFiniteInputsReadInsideTheCube) {
     EXPECT_TRUE(std::isnan(out[2]));
     sampleTetra(random.data(), 1, 0.3f, 0.2f, 0.1f, out);
     EXPECT_EQ(out[0], 0.3f);
-}
-
-TEST(Tone, ShadowsLiftDarkPixelsByOneStopInDisplayLight) {
-    float r = 0.04f, g = 0.04f, b = 0.04f;
-    applyShadowExposure(r, g, b, 1.0f);
-    EXPECT_NEAR(r / 0.04f, 1.3704f, 1e-4f);
-    EXPECT_NEAR(b / 0.04f, 1.3704f, 1e-4f);
-    // Negative channels are left alone.
-    r = 0.05f, g = 0.05f, b = -0.01f;
-    applyShadowExposure(r, g, b, 1.0f);
-    EXPECT_EQ(b, -0.01f);
-    // From luma 0.40 up, and for non-finite pixels, nothing changes.
-    r = g = b = 0.40f;
-    applyShadowExposure(r, g, b, 1.0f);
-    EXPECT_EQ(r, 0.40f);
-    r = kInf, g = 0.1f, b = 0.1f;
-    applyShadowExposure(r, g, b, 1.0f);
-    EXPECT_EQ(g, 0.1f);
-    // A lift never takes the luma past 0.40.
-    r = g = b = 0.35f;
-    applyShadowExposure(r, g, b, 1.0f);
-    EXPECT_LE(r, 0.40f + 1e-6f);
-}
-
-TEST(Tone, HighlightsCurveHitsItsAnchors) {
-    EXPECT_EQ(mapHighlightLuma(0.34f, 1.0f), 0.34f);
-    EXPECT_FLOAT_EQ(mapHighlightLuma(1.0f, 1.0f), 1.0f);
-    EXPECT_FLOAT_EQ(mapHighlightLuma(1.5f, 1.0f), 1.175f);
-    EXPECT_NEAR(mapHighlightLuma(0.92f, -1.0f), 0.6108f, 1e-4f);
-    EXPECT_EQ(mapHighlightLuma(0.8f, 0.0f), 0.8f);
-    EXPECT_TRUE(std::isnan(mapHighlightLuma(kNaN, 1.0f)));
-    // Raising approaches 1 softly and never reaches it below luma 1.
-    EXPECT_LT(mapHighlightLuma(0.85f, 1.0f), 1.0f);
-    EXPECT_GT(mapHighlightLuma(0.7f, 1.0f), 0.7f);
-
-    float r = 0.92f, g = 0.92f, b = 0.92f;
-    applyHighlights(r, g, b, -1.0f);
-    EXPECT_NEAR(g, 0.6108f, 1e-4f);
-    r = kNaN;
-    applyHighlights(r, g, b, -1.0f);  // non-finite luma: unchanged
-    EXPECT_NEAR(g, 0.6108f, 1e-4f);
-}
-
-TEST(Grain, IsDeterministicBoundedAndChangesWithTheFrame) {
-    float lo = 1.0f, hi = -1.0f;
-    int sameAcrossFrames = 0;
-    for (int i = 0; i < 500; ++i) {
-        const float x = static_cast<float>(i % 40) + 0.5f;
-        const float y = static_cast<float>(i / 40) + 0.5f;
-        const float n = grainSignal(x, y, 1.6f, 12);
-        EXPECT_EQ(n, grainSignal(x, y, 1.6f, 12));
-        sameAcrossFrames += n == grainSignal(x, y, 1.6f, 13) ? 1 : 0;
-        lo = std::min(lo, n);
-        hi = std::max(hi, n);
-    }
-    EXPECT_GE(lo, -1.0f);
-    EXPECT_LE(hi, 1.0f);
-    EXPECT_LT(hi - lo, 2.0f);
-    EXPECT_GT(hi - lo, 0.5f);
-    EXPECT_LT(sameAcrossFrames, 5);
-    // Far-off and negative coordinates are fine too.
-    EXPECT_TRUE(std::isfinite(grainSignal(-2.1e9f, 2.1e9f, 4.0f, -5)));
-    const float h = hash01(1, 2, 3, 4);
-    EXPECT_GE(h, 0.0f);
-    EXPECT_LE(h, 1.0f);
-}
-
-TEST(Glow, ScreenBlendBrightensTowardsOneAndNeverPast) {
-    float r = 0.5f, g = 0.5f, b = 0.5f;
-    screenBlend(r, g, b, 0.0f, 0.0f, 0.0f, 2.0f);
-    EXPECT_EQ(r, 0.5f);  // no glow, no change
-    screenBlend(r, g, b, 1.0f, 0.16f, 0.0f, 1.65f);
-    EXPECT_GT(r, 0.5f);
-    EXPECT_LE(r, 1.0f);
-    EXPECT_GT(g, 0.5f);
-    EXPECT_NEAR(b, 0.5f, 1e-5f);  // a glow of 0 in one channel leaves it (up to rounding)
-    r = 3.0f;
-    g = kNaN;
-    b = 0.2f;
-    screenBlend(r, g, b, 0.5f, kNaN, kInf, 1.0f);
-    EXPECT_LE(r, 1.0f);
-    EXPECT_EQ(g, 0.0f);  // NaN colour and glow are contained
-    EXPECT_EQ(b, 1.0f);
-}
-
-TEST(Finish, VignetteDarkensTheCornersToEightPercent) {
-    const FrameRect rod{0.0f, 0.0f, 1920.0f, 1080.0f};
-    EXPECT_NEAR(vignetteScale(0, 0, rod, -1.0f, 0.5f, 0.5f), 0.08f, 1e-6f);
-    EXPECT_NEAR(vignetteScale(1919, 1079, rod, -1.0f, 0.5f, 0.5f), 0.08f, 1e-6f);
-    EXPECT_EQ(vignetteScale(960, 540, rod, -1.0f, 0.5f, 0.5f), 1.0f);
-    EXPECT_NEAR(vignetteScale(0, 0, rod, 1.0f, 0.5f, 0.5f), 1.65f, 1e-6f);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_LE(std::fabs(vignetteDither(i, i * 7, 3)), 0.5f / 1023.0f);
-    }
-}
-
-// Top and bottom rows and the split columns are checked on rendered pixels in RenderTest.
-TEST(Finish, SideBarsAndBarsMeetingInTheMiddle) {
-    const FrameRect rod{0.0f, 0.0f, 1920.0f, 1080.0f};
-    EXPECT_TRUE(borderCovers(95, 500, rod, 0.0f, 0.1f));  // 96-pixel side bars
-    EXPECT_FALSE(borderCovers(96, 500, rod, 0.0f, 0.1f));
-    EXPECT_TRUE(borderCovers(960, 540, rod, 1.0f, 0.0f));  // bars meet at 100%
 }
 
 // The six cases written out one by one, as a reference for the table-driven sampler.
