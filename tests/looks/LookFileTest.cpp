@@ -154,27 +154,12 @@ TEST(LookFile, WriterRefusesWhatIsNotAStorableLook) {
     EXPECT_TRUE(encodeLookFile(makeCube(4), "x", badPreset).empty());
 }
 
-TEST(LookFile, QuantisingClampsRoundsAndMapsNanToZero) {
-    EXPECT_EQ(quantiseSample(0.0f), 0);
-    EXPECT_EQ(quantiseSample(1.0f), 65535);
-    EXPECT_EQ(quantiseSample(-0.5f), 0);
-    EXPECT_EQ(quantiseSample(7.0f), 65535);
+// Rounding and clamping are pinned by the shipped looks against their recipes and by the
+// look maker's clamped values; here what no file can carry.
+TEST(LookFile, QuantisingMapsNanToZeroAndInfinitiesToTheEnds) {
+    EXPECT_EQ(quantiseSample(NAN), 0);
     EXPECT_EQ(quantiseSample(INFINITY), 65535);
     EXPECT_EQ(quantiseSample(-INFINITY), 0);
-    EXPECT_EQ(quantiseSample(NAN), 0);
-    EXPECT_EQ(quantiseSample(0.5f), 32768);  // 32767.5 rounds away from zero
-    EXPECT_EQ(quantiseSample(1000.4f / 65535.0f), 1000);
-}
-
-TEST(Lorenzo, ResidualsWrapModulo65536) {
-    // Edge 2: the second point along red is predicted from the first.
-    std::uint16_t plane[8] = {65000, 1000, 0, 0, 0, 0, 0, 0};
-    lorenzoReconstruct(plane, 2);
-    EXPECT_EQ(plane[0], 65000);
-    EXPECT_EQ(plane[1], 464);  // (65000 + 1000) mod 65536
-    // Point (1, 1, 0) uses the two-dimensional rule: 464 + P(0,1) - 65000.
-    EXPECT_EQ(plane[2], static_cast<std::uint16_t>(65000 + 0));
-    EXPECT_EQ(plane[3], static_cast<std::uint16_t>(464 + 65000 - 65000));
 }
 
 TEST(LookFile, ShortTrailingAndTruncatedInputsAreRejected) {
