@@ -9,39 +9,6 @@
 namespace vd {
 namespace {
 
-// An edge^3 LUT whose entries are a smooth function of the grid point.
-cube::CubeLut testLut(int edge) {
-    cube::CubeLut lut;
-    lut.edge = edge;
-    lut.title = "test look";
-    for (int b = 0; b < edge; ++b) {
-        for (int g = 0; g < edge; ++g) {
-            for (int r = 0; r < edge; ++r) {
-                const float x = static_cast<float>(r) / static_cast<float>(edge - 1);
-                const float y = static_cast<float>(g) / static_cast<float>(edge - 1);
-                const float z = static_cast<float>(b) / static_cast<float>(edge - 1);
-                lut.samples.push_back(x * x);
-                lut.samples.push_back(0.5f * y + 0.25f * z);
-                lut.samples.push_back(std::sqrt(z));
-            }
-        }
-    }
-    return lut;
-}
-
-TEST(CubeFileTest, WrittenTextParsesBackToTheSameLut) {
-    const cube::CubeLut lut = testLut(5);
-    cube::CubeLut back;
-    cube::CubeError error;
-    ASSERT_TRUE(cube::parseCube(cube::writeCube(lut), back, error)) << error.message;
-    EXPECT_EQ(back.title, "test look");
-    ASSERT_EQ(back.edge, 5);
-    ASSERT_EQ(back.samples.size(), lut.samples.size());
-    for (size_t i = 0; i < lut.samples.size(); ++i) {
-        EXPECT_NEAR(back.samples[i], lut.samples[i], 5e-7);
-    }
-}
-
 TEST(CubeFileTest, AcceptsCommentsBlankLinesCrlfAndDomains) {
     const std::string text =
         "# made somewhere else\r\n"
