@@ -106,6 +106,28 @@ TEST(Tetrahedral, OutOfRangeAndNonFiniteInputsReadInsideTheCube) {
     EXPECT_EQ(out[0], 0.3f);
 }
 
+// The branches of the tone and finishing steps that the golden renders leave out (they lower
+// highlights and darken the corners): raising highlights, a brightening vignette, bars
+// meeting in the middle, negative and non-finite channels, far-off grain coordinates.
+TEST(Tone, BranchesTheGoldenRendersLeaveOut) {
+    EXPECT_EQ(mapHighlightLuma(0.34f, 1.0f), 0.34f);
+    EXPECT_FLOAT_EQ(mapHighlightLuma(1.0f, 1.0f), 1.0f);
+    EXPECT_FLOAT_EQ(mapHighlightLuma(1.5f, 1.0f), 1.175f);
+    EXPECT_LT(mapHighlightLuma(0.85f, 1.0f), 1.0f);  // approaches 1 softly
+    EXPECT_GT(mapHighlightLuma(0.7f, 1.0f), 0.7f);
+    EXPECT_TRUE(std::isnan(mapHighlightLuma(kNaN, 1.0f)));
+    float r = 0.05f, g = 0.05f, b = -0.01f;
+    applyShadowExposure(r, g, b, 1.0f);
+    EXPECT_EQ(b, -0.01f);
+    r = kInf, g = 0.1f, b = 0.1f;
+    applyShadowExposure(r, g, b, -1.0f);
+    EXPECT_EQ(g, 0.1f);
+    const FrameRect rod{0.0f, 0.0f, 1920.0f, 1080.0f};
+    EXPECT_NEAR(vignetteScale(0, 0, rod, 1.0f, 0.5f, 0.5f), 1.65f, 1e-6f);
+    EXPECT_TRUE(borderCovers(960, 540, rod, 1.0f, 0.0f));
+    EXPECT_TRUE(std::isfinite(grainSignal(-2.1e9f, 2.1e9f, 4.0f, -5)));
+}
+
 // The six cases written out one by one, as a reference for the table-driven sampler.
 void referenceTetra(const std::vector<float>& cube, int n, float r, float g, float b,
                     float out[3]) {
