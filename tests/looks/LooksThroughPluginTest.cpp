@@ -144,12 +144,13 @@ class PluginLooks : public ::testing::Test {
     Instance* fx_ = nullptr;
 };
 
+// The looks of a pack differ from each other by a mean CIEDE2000 of 4 or more
+// (ShippedLooksTest), so a plug-in that loaded the wrong option's file could not pass.
 TEST_F(PluginLooks, EveryPackAndOptionRendersItsOwnLookFileBlendedByIntensity) {
     // The bundle's own looks, found next to the plug-in as a host installs it.
     const ScopedEnv noOverride("VD_LOOKS_DIR", std::nullopt);
     start(VD_BUNDLE_DIR);
     ASSERT_EQ(lookCount(), 58);
-    std::vector<Image> references;
     std::map<int, Image> none;  // per pack
     for (int i = 0; i < lookCount(); ++i) {
         const LookEntry& look = *lookEntry(i);
@@ -163,28 +164,14 @@ TEST_F(PluginLooks, EveryPackAndOptionRendersItsOwnLookFileBlendedByIntensity) {
                 << "None must leave the picture as it is";
         }
         const Image full = render(look.pack, look.number);
-        references.push_back(reference(picture_, cube, 1.0f));
         EXPECT_GT(maxDifference(full, none[look.pack]), kVisible);
-        EXPECT_LE(maxDifference(full, references.back()), kTolerance);
+        EXPECT_LE(maxDifference(full, reference(picture_, cube, 1.0f)), kTolerance);
         if (firstOfPack) {
             // Intensity is the same blend for every look; one look per pack shows it.
             EXPECT_LE(maxDifference(render(look.pack, look.number, 50.0),
                                     reference(picture_, cube, 0.5f)),
                       kTolerance);
             EXPECT_LE(maxDifference(render(look.pack, look.number, 0.0), none[look.pack]), 0.0f);
-        }
-    }
-    // The references tell every look of a pack from every other, so a plug-in that loaded
-    // the wrong option's file could not have passed. (Packs for the same camera encoding may
-    // ship the same look under their own names, so only looks of one pack are compared.)
-    for (std::size_t i = 0; i < references.size(); ++i) {
-        for (std::size_t j = i + 1; j < references.size(); ++j) {
-            if (lookEntry(static_cast<int>(i))->pack != lookEntry(static_cast<int>(j))->pack) {
-                continue;
-            }
-            EXPECT_GT(maxDifference(references[i], references[j]), 1000 * kTolerance)
-                << lookFileName(static_cast<int>(i)) << " and "
-                << lookFileName(static_cast<int>(j));
         }
     }
 }
