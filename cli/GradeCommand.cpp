@@ -217,11 +217,7 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
         } else if (name == "--frames") {
             options.frames = parseFrames(value());
         } else if (name == "--gpu") {
-            const std::string api = value();
-            if (lower(api) != "opencl") {
-                throw UsageError("--gpu takes opencl, not \"" + api + "\"");
-            }
-            options.openCL = true;
+            options.openCL = parseGpu(value());
         } else if (name == "--split") {
             const std::string position = value();
             once("param:" + std::string(control::splitScreen), name);
@@ -948,14 +944,8 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
 
     // The device is checked before the bundle is loaded: without one nothing is graded (the
     // plug-in's GPU path has no CPU fallback, and a CPU picture is not passed off as GPU).
-    std::unique_ptr<testhost::OpenClDevice> device;
-    if (options.openCL) {
-        device = std::make_unique<testhost::OpenClDevice>();
-        if (!device->ok()) {
-            throw Failure("--gpu opencl: " + device->error() +
-                          "; without --gpu huebench renders on the CPU");
-        }
-    }
+    const std::unique_ptr<testhost::OpenClDevice> device =
+        options.openCL ? openClDevice() : nullptr;
     testhost::HostProfile profile;
     profile.threads = std::max(1u, std::thread::hardware_concurrency());
     std::optional<testhost::TestHost> host;
@@ -1066,6 +1056,22 @@ int resolveLook(int pack, const std::string& text) {
     throw UsageError(
         "pack \"" + packLabel(pack) + "\" has no look \"" + text + "\"; its looks are " +
         (count > 1 ? "1 to " + std::to_string(count - 1) + ", and 0 or None" : "0 (None) only"));
+}
+
+bool parseGpu(const std::string& api) {
+    if (lower(api) != "opencl") {
+        throw UsageError("--gpu takes opencl, not \"" + api + "\"");
+    }
+    return true;
+}
+
+std::unique_ptr<testhost::OpenClDevice> openClDevice() {
+    auto device = std::make_unique<testhost::OpenClDevice>();
+    if (!device->ok()) {
+        throw Failure("--gpu opencl: " + device->error() +
+                      "; without --gpu huebench renders on the CPU");
+    }
+    return device;
 }
 
 std::string findBundle() {

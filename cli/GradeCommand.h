@@ -9,10 +9,15 @@
 // (the plug-in's), the chart (tools/chart) or image file coding (ImageFile.h).
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace vd::testhost {
+class OpenClDevice;
+}
 
 namespace vd::cli {
 
@@ -42,6 +47,12 @@ std::string slug(const std::string& text);
 int resolvePack(const std::string& text);
 // A look of the pack by option number (0 = None), menu label or "None", ignoring case.
 int resolveLook(int pack, const std::string& text);
+// "--gpu API": true for opencl (case ignored), the one GPU API huebench renders through;
+// throws UsageError for any other.
+bool parseGpu(const std::string& api);
+// The device "--gpu opencl" renders on (OpenClDevice.h); throws Failure saying why there is
+// none, so that nothing is graded on the CPU in its place.
+std::unique_ptr<testhost::OpenClDevice> openClDevice();
 // The bundle beside huebench (its folder or the one above), else the installed one; throws
 // UsageError when there is none.
 std::string findBundle();
