@@ -6,8 +6,8 @@
 // pictures handed to the render (the built-in chart as the chosen pack's camera records it,
 // or files taken as camera code values, one or a numbered sequence), rendering them in bands
 // through the plug-in's regions of interest, on the CPU or through the plug-in's OpenCL path
-// (--gpu opencl), and the output names. Does not own any grading
-// (the plug-in's), the chart (tools/chart) or image file coding (ImageFile.h).
+// (--gpu opencl), and the output names. Does not own any grading (the plug-in's), the chart
+// (tools/chart) or image file coding (ImageFile.h).
 #pragma once
 
 #include <memory>
