@@ -16,6 +16,7 @@
 #include <functional>
 #include <iomanip>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include <utility>
 
 #include "ImageFile.h"
+#include "OpenClDevice.h"
 #include "TestHost.h"
 #include "chart/Chart.h"
 #include "controls/Controls.h"
@@ -78,6 +80,7 @@ struct GradeOptions {
     std::string output;
     std::optional<BitDepth> depth;
     std::optional<FrameRange> frames;
+    bool openCL = false;  // --gpu opencl
 };
 
 std::optional<long> wholeNumber(const std::string& text) {
@@ -213,6 +216,8 @@ GradeOptions parseOptions(const std::vector<std::string>& args) {
             options.depth = parseDepth(value());
         } else if (name == "--frames") {
             options.frames = parseFrames(value());
+        } else if (name == "--gpu") {
+            options.openCL = parseGpu(value());
         } else if (name == "--split") {
             const std::string position = value();
             once("param:" + std::string(control::splitScreen), name);
@@ -519,8 +524,10 @@ int bandRows(const OfxRectI& window, BitDepth depth, int components) {
 // One instance of the plug-in, set up with the user's edits, that grades frames.
 class Grader {
   public:
-    Grader(testhost::TestHost& host, const GradeOptions& options, int pack, int look)
-        : host_(host), options_(options), pack_(pack), look_(look) {
+    // With a device the plug-in renders through its OpenCL path on it.
+    Grader(testhost::TestHost& host, const GradeOptions& options, int pack, int look,
+           testhost::OpenClDevice* device)
+        : host_(host), options_(options), pack_(pack), look_(look), device_(device) {
         OfxStatus created = kOfxStatOK;
         fx_ = &host.createInstance(kOfxImageEffectContextFilter, &created);
         if (created != kOfxStatOK) {
@@ -535,6 +542,12 @@ class Grader {
 
     int pack() const { return pack_; }
     int look() const { return look_; }
+    // Where the plug-in renders, for the summary: "the CPU" or "OpenCL device <name>".
+    std::string renderPath() const {
+        return device_ ? "OpenCL device " + device_->name() : "the CPU";
+    }
+    // The plug-in's GPU path takes float images only, as GPU hosts hand them over.
+    bool floatOnly() const { return device_ != nullptr; }
     std::string lookName() const {
         return options_.myLook ? "My Looks \"" + *options_.myLook + "\""
                                : "look \"" + lookOptionLabel(pack_, look_) + "\"";
@@ -586,6 +599,11 @@ class Grader {
             request.sourceRegionOfDefinition = rod;
             request.outputRegionOfDefinition = rod;
             request.sequentialRender = true;
+            if (device_) {
+                request.mode = testhost::RenderMode::openCL;
+                request.openCLCommandQueue = device_->queue();
+                request.device = device_;
+            }
             const auto start = std::chrono::steady_clock::now();
             testhost::RenderResult result = fx_->render(request);
             ms += std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -692,6 +710,7 @@ class Grader {
     const GradeOptions& options_;
     int pack_;
     int look_;
+    testhost::OpenClDevice* device_;
     Instance* fx_ = nullptr;
 };
 
@@ -727,9 +746,10 @@ std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame&
             throw Failure("cannot read the input picture: " + std::string(e.what()));
         }
     }
-    const BitDepth depth = options.depth ? *options.depth
-                           : info        ? depthOf(info->type)
-                                         : BitDepth::float32;
+    const BitDepth depth = grader.floatOnly() ? BitDepth::float32
+                           : options.depth    ? *options.depth
+                           : info             ? depthOf(info->type)
+                                              : BitDepth::float32;
     const SampleType stored = options.depth ? sampleTypeOf(*options.depth)
                               : info        ? info->type
                                             : SampleType::float32;
@@ -779,8 +799,8 @@ std::string gradeFrame(Grader& grader, const GradeOptions& options, const Frame&
     std::ostringstream summary;
     summary << "pack \"" << packLabel(grader.pack()) << "\", " << grader.lookName() << ", "
             << (frame.input.empty() ? std::string("chart") : frame.input) << " " << source.width()
-            << "x" << source.height() << " " << depthName(depth) << ", " << ms << " ms -> "
-            << frame.output;
+            << "x" << source.height() << " " << depthName(depth) << " on " << grader.renderPath()
+            << ", " << ms << " ms -> " << frame.output;
     return summary.str();
 }
 
@@ -922,6 +942,10 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
     }
     const std::string bundle = options.bundle.empty() ? findBundle() : options.bundle;
 
+    // The device is checked before the bundle is loaded: without one nothing is graded (the
+    // plug-in's GPU path has no CPU fallback, and a CPU picture is not passed off as GPU).
+    const std::unique_ptr<testhost::OpenClDevice> device =
+        options.openCL ? openClDevice() : nullptr;
     testhost::HostProfile profile;
     profile.threads = std::max(1u, std::thread::hardware_concurrency());
     std::optional<testhost::TestHost> host;
@@ -932,7 +956,7 @@ int runGrade(const GradeOptions& options, std::ostream& out) {
         throw Failure("cannot load the bundle " + bundle + ": " + e.what());
     }
     for (const Job& job : jobs) {
-        Grader grader(*host, options, job.pack, job.look);
+        Grader grader(*host, options, job.pack, job.look, device.get());
         const bool sequence = !options.input.empty() && framePattern(options.input).has_value();
         if (!sequence) {
             // A large still takes a while: a terminal sees how far it is.
@@ -1034,6 +1058,22 @@ int resolveLook(int pack, const std::string& text) {
         (count > 1 ? "1 to " + std::to_string(count - 1) + ", and 0 or None" : "0 (None) only"));
 }
 
+bool parseGpu(const std::string& api) {
+    if (lower(api) != "opencl") {
+        throw UsageError("--gpu takes opencl, not \"" + api + "\"");
+    }
+    return true;
+}
+
+std::unique_ptr<testhost::OpenClDevice> openClDevice() {
+    auto device = std::make_unique<testhost::OpenClDevice>();
+    if (!device->ok()) {
+        throw Failure("--gpu opencl: " + device->error() +
+                      "; without --gpu huebench renders on the CPU");
+    }
+    return device;
+}
+
 std::string findBundle() {
     const std::string name = "VandrelHuebench.ofx.bundle";
     std::error_code ec;
@@ -1072,6 +1112,9 @@ void printGradeUsage(std::ostream& out) {
            "  --frames A-B          frames of a sequence (default: those on disk)\n"
            "  --resume              skip frames whose output exists\n"
            "  --depth 8|16|float    render and file depth; default the input's (chart: float)\n"
+           "  --gpu opencl          render through the plug-in's OpenCL path, on the first GPU\n"
+           "                        (else any OpenCL device), in float; --depth sets the file's\n"
+           "                        depth only. No OpenCL device: an error, no CPU fallback\n"
            "  --every-pack          grade the look (default 1) of each of the five camera packs\n"
            "  --split POSITION      split screen at 0..100 (left original, right graded)\n"
            "  --before-after        show the original picture\n"

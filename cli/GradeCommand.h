@@ -5,14 +5,20 @@
 // (the pack and look, or a saved look, first, then the controls in the order given), the
 // pictures handed to the render (the built-in chart as the chosen pack's camera records it,
 // or files taken as camera code values, one or a numbered sequence), rendering them in bands
-// through the plug-in's regions of interest, and the output names. Does not own any grading
-// (the plug-in's), the chart (tools/chart) or image file coding (ImageFile.h).
+// through the plug-in's regions of interest, on the CPU or through the plug-in's OpenCL path
+// (--gpu opencl), and the output names. Does not own any grading (the plug-in's), the chart
+// (tools/chart) or image file coding (ImageFile.h).
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace vd::testhost {
+class OpenClDevice;
+}
 
 namespace vd::cli {
 
@@ -42,6 +48,12 @@ std::string slug(const std::string& text);
 int resolvePack(const std::string& text);
 // A look of the pack by option number (0 = None), menu label or "None", ignoring case.
 int resolveLook(int pack, const std::string& text);
+// "--gpu API": true for opencl (case ignored), the one GPU API huebench renders through;
+// throws UsageError for any other.
+bool parseGpu(const std::string& api);
+// The device "--gpu opencl" renders on (OpenClDevice.h); throws Failure saying why there is
+// none, so that nothing is graded on the CPU in its place.
+std::unique_ptr<testhost::OpenClDevice> openClDevice();
 // The bundle beside huebench (its folder or the one above), else the installed one; throws
 // UsageError when there is none.
 std::string findBundle();

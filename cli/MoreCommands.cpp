@@ -5,10 +5,12 @@
 #include <cctype>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 
 #include "GradeCommand.h"
 #include "ImageFile.h"
+#include "OpenClDevice.h"
 #include "TestHost.h"
 #include "chart/Chart.h"
 #include "chart/Font.h"
@@ -182,12 +184,16 @@ int chartCommand(const std::vector<std::string>& args, std::ostream& out, std::o
 int contactSheetCommand(const std::vector<std::string>& args, std::ostream& out,
                         std::ostream& err) {
     return guarded(err, [&] {
-        const char* usage = "usage: huebench contact-sheet [BUNDLE_DIR] --pack N|LABEL OUT";
+        const char* usage =
+            "usage: huebench contact-sheet [BUNDLE_DIR] --pack N|LABEL [--gpu opencl] OUT";
         std::optional<std::string> packText;
+        bool openCL = false;
         std::vector<std::string> positional;
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--pack" && i + 1 < args.size() && !packText) {
                 packText = args[++i];
+            } else if (args[i] == "--gpu" && i + 1 < args.size() && !openCL) {
+                openCL = parseGpu(args[++i]);
             } else if (args[i].rfind("--", 0) != 0) {
                 positional.push_back(args[i]);
             } else {
@@ -219,6 +225,7 @@ int contactSheetCommand(const std::vector<std::string>& args, std::ostream& out,
         Canvas sheet{cellW * std::min(looks, kColumns), cellH * rows, {}};
         sheet.rgb.assign(std::size_t(sheet.width) * std::size_t(sheet.height) * 3, 0.08f);
 
+        const std::unique_ptr<testhost::OpenClDevice> device = openCL ? openClDevice() : nullptr;
         std::optional<testhost::TestHost> host;
         try {
             host.emplace(bundle);
@@ -232,6 +239,11 @@ int contactSheetCommand(const std::vector<std::string>& args, std::ostream& out,
             fx.userEdit(packLutParam(pack), look);
             testhost::RenderRequest request;
             request.source = source;
+            if (device) {
+                request.mode = testhost::RenderMode::openCL;
+                request.openCLCommandQueue = device->queue();
+                request.device = device.get();
+            }
             const testhost::RenderResult result = fx.render(request);
             const std::string status = fx.props.has(kLookStatusProperty)
                                            ? fx.props.string(kLookStatusProperty)
@@ -258,7 +270,9 @@ int contactSheetCommand(const std::vector<std::string>& args, std::ostream& out,
         }
         writeWhole(path, fromRows(sheet.width, sheet.height, sheet.rgb), SampleType::uint8,
                    "Rec709");
-        out << "pack \"" << packLabel(pack) << "\", " << looks << " looks -> " << path << "\n";
+        out << "pack \"" << packLabel(pack) << "\", " << looks << " looks"
+            << (device ? " on OpenCL device " + device->name() : std::string()) << " -> " << path
+            << "\n";
         return 0;
     });
 }

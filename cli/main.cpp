@@ -14,11 +14,11 @@ namespace {
 void usage(std::ostream& out) {
     out << "usage: huebench COMMAND [options]   (huebench COMMAND --help)\n"
            "  grade [BUNDLE_DIR] [options]       grade the test chart, a picture or a sequence\n"
-           "                                     through the bundle\n"
+           "                                     through the bundle (--gpu opencl: on OpenCL)\n"
            "  looks                              the packs and their looks\n"
            "  chart --encoding applelog|dlog|rec709 OUT\n"
            "                                     the test chart as that camera records it\n"
-           "  contact-sheet [BUNDLE_DIR] --pack N OUT\n"
+           "  contact-sheet [BUNDLE_DIR] --pack N [--gpu opencl] OUT\n"
            "                                     every look of a pack on the chart, labelled\n"
            "  describe [--every-property] [BUNDLE_DIR]\n"
            "                                     the plug-in as a host sees it\n"

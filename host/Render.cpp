@@ -367,11 +367,25 @@ RenderResult Instance::render(const RenderRequest& request) {
     const std::vector<unsigned char> sourceBefore =
         state.source ? state.source->storage : std::vector<unsigned char>{};
     if (gpu && request.device) {
+        bool uploaded = true;
         for (ImageBuffer* buffer : {state.source.get(), state.output.get()}) {
             if (buffer) {
                 buffer->deviceHandle = request.device->upload(
                     buffer->data(), buffer->storage.size() - 2 * kGuardBytes);
+                uploaded = uploaded && buffer->deviceHandle != nullptr;
             }
+        }
+        // The plug-in would take the CPU address for device memory: it is not called.
+        if (!uploaded) {
+            for (ImageBuffer* buffer : {state.source.get(), state.output.get()}) {
+                if (buffer && buffer->deviceHandle) {
+                    request.device->release(buffer->deviceHandle);
+                }
+            }
+            RenderResult failed;
+            failed.status = kOfxStatErrMemory;
+            failed.output = blank;
+            return failed;
         }
     }
     describeClipImage(findClip(kOfxImageEffectOutputClipName), blank, request);
@@ -405,9 +419,11 @@ RenderResult Instance::render(const RenderRequest& request) {
     result.status = action(kOfxImageEffectActionRender, &inArgs);
     tRender = outer;
 
-    if (state.output->deviceHandle) {
-        request.device->download(state.output->deviceHandle, state.output->data(),
-                                 state.output->storage.size() - 2 * kGuardBytes);
+    if (state.output->deviceHandle &&
+        !request.device->download(state.output->deviceHandle, state.output->data(),
+                                  state.output->storage.size() - 2 * kGuardBytes) &&
+        result.status == kOfxStatOK) {
+        result.status = kOfxStatFailed;  // the picture never came back
     }
     // Device memory goes back now, while the test's DeviceMemory certainly still exists.
     for (ImageBuffer* buffer : {state.source.get(), state.output.get()}) {

@@ -5,7 +5,8 @@
 // image-effect and multi-thread suites, host profiles that leave features out, and helpers
 // that run actions and let tests look at everything the plug-in defined, wrote and rendered.
 // Does not own: any GPU API. GPU render modes hand the plug-in whatever queue or stream the
-// test gives, and image memory goes through the test's DeviceMemory when it gives one.
+// caller gives, and image memory goes through the caller's DeviceMemory when it gives one
+// (OpenClDevice.h is one, on a real OpenCL runtime).
 //
 // Typical use:
 //
@@ -241,7 +242,9 @@ enum class RenderMode { cpu, openCL, cuda, openGL, metal };
 // Moves images to and from a GPU API for the GPU render modes. Before the render the host
 // uploads the source and the output (the output holding the unwritten mark); the handle
 // upload returns is what the plug-in sees as OfxImagePropData (a cl_mem, a device address).
-// After the render the host downloads the output and releases both.
+// After the render the host downloads the output and releases both. When an upload yields
+// null the plug-in is not called and the render fails with kOfxStatErrMemory; a failed
+// download turns a successful render into kOfxStatFailed.
 class DeviceMemory {
   public:
     virtual ~DeviceMemory() = default;

@@ -1,7 +1,8 @@
 // "huebench" run as a separate process, as the main job and a user run it: every format and
 // depth it writes holds what the plug-in renders through the test host, alpha and data
-// windows survive, sequences grade the frames asked for, large frames stay within their
-// memory bound, and every mistake ends with a reason and a non-zero status and leaves no file.
+// windows survive, sequences grade the frames asked for, the OpenCL path matches the CPU,
+// large frames stay within their memory bound, and every mistake ends with a reason and a non-zero
+// status and leaves no file.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -357,6 +358,7 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndLeaveNoFile) {
         {"grade --input cut.png --output x.png", 1, "cut.png is truncated or damaged"},
         {"grade --input 'shot.%04d.png' --output x.png", 2, "give it a frame number too"},
         {"grade --every-pack --output x.png", 2, "takes no --pack"},
+        {"grade --gpu cuda", 2, "--gpu takes opencl, not \"cuda\""},
         {"grade --output x.png", 1, "is unreadable or damaged", damaged},
         {"grade --look 2 --output x.png", 1, "missing from", partial},
         {"frobnicate", 2, "unknown command \"frobnicate\""},
@@ -375,6 +377,30 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndLeaveNoFile) {
     const Outcome version = huebench("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("huebench ", 0), 0u);
+}
+
+TEST_F(GradeTest, OpenClGradesAsTheCpuDoesAndWithoutADeviceNothingIsGraded) {
+    // PoCL's allocations trip LeakSanitizer, so the OpenCL path runs in the normal build only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "OpenCL runs outside the sanitizer builds";
+#endif
+    const Outcome cpu = huebench("grade --output cpu.exr");
+    ASSERT_EQ(cpu.status, 0) << cpu.err;
+    const Outcome gpu = huebench("grade --gpu opencl --output gpu.exr");
+    ASSERT_EQ(gpu.status, 0) << gpu.err;
+    EXPECT_NE(gpu.out.find("float on OpenCL device "), std::string::npos) << gpu.out;
+    // The back ends agree to 1e-4, as the GPU tests hold them to.
+    EXPECT_LE(
+        largestDifference(read("gpu.exr", BitDepth::float32), read("cpu.exr", BitDepth::float32)),
+        1e-4f);
+    // No OpenCL driver registered: the reason, and no picture graded on the CPU instead.
+    fs::create_directories(dir_ / "support/no-drivers");
+    const Outcome none =
+        huebench("grade --gpu opencl --output none.exr",
+                 "OCL_ICD_VENDORS='" + (dir_ / "support/no-drivers").string() + "'");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("--gpu opencl: no OpenCL platform"), std::string::npos) << none.err;
+    EXPECT_FALSE(fs::exists(dir_ / "none.exr"));
 }
 
 TEST_F(GradeTest, ALargeFrameStaysWithinItsMemoryBound) {

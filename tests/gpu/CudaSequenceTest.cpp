@@ -7,35 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "gpu/DevicePlan.h"
-#include "gpu/Gpu.h"
-#include "gpu/GpuTesting.h"
+#include "SequenceFixture.h"
 
 namespace {
 
 namespace gpu = vd::gpu;
 
-constexpr int kW = 96, kH = 54;
-
-vd::ImageView imageOn(void* data) {
-    vd::ImageView v;
-    v.data = data;
-    v.rowBytes = kW * 16;
-    v.x2 = kW;
-    v.y2 = kH;
-    return v;
-}
-
-vd::GradeSettings withEffects(bool effects) {
-    vd::GradeSettings s;
-    s.exposure = 0.5f;
-    s.threadCount = 1;
-    if (effects) {
-        s.halationAmount = 0.5f;
-        s.bloomAmount = 0.5f;
-    }
-    return s;
-}
+using vd::testing::imageOn;
+using vd::testing::kH;
+using vd::testing::kW;
+using vd::testing::withEffects;
 
 // ---- CUDA against the stand-in driver ---------------------------------------------------------
 

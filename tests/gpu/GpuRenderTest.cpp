@@ -23,13 +23,13 @@ namespace {
 using vd::testhost::BitDepth;
 using vd::testhost::Image;
 using vd::testhost::Instance;
+using vd::testhost::OpenClDevice;
 using vd::testhost::ParamValue;
 using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
 using vd::testhost::TestHost;
-using vd::testing::OpenClDevice;
 
 using Controls = std::vector<std::pair<std::string, ParamValue>>;
 
@@ -109,7 +109,7 @@ Difference difference(const Image& a, const Image& b) {
 class GpuRender : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(device_.ok()) << "no OpenCL device (install pocl-opencl-icd)";
+        ASSERT_TRUE(device_.ok()) << device_.error() << " (install pocl-opencl-icd)";
         vd::testhost::HostProfile profile;
         profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
         host_.emplace(VD_BUNDLE_DIR, profile);

@@ -7,42 +7,23 @@
 #include <vector>
 
 #include "OpenClDevice.h"
-#include "gpu/DevicePlan.h"
-#include "gpu/Gpu.h"
-#include "gpu/GpuTesting.h"
+#include "SequenceFixture.h"
 
 namespace {
 
 namespace gpu = vd::gpu;
 
-constexpr int kW = 96, kH = 54;
-
-vd::ImageView imageOn(void* data) {
-    vd::ImageView v;
-    v.data = data;
-    v.rowBytes = kW * 16;
-    v.x2 = kW;
-    v.y2 = kH;
-    return v;
-}
-
-vd::GradeSettings withEffects(bool effects) {
-    vd::GradeSettings s;
-    s.exposure = 0.5f;
-    s.threadCount = 1;
-    if (effects) {
-        s.halationAmount = 0.5f;
-        s.bloomAmount = 0.5f;
-    }
-    return s;
-}
+using vd::testing::imageOn;
+using vd::testing::kH;
+using vd::testing::kW;
+using vd::testing::withEffects;
 
 // ---- OpenCL ---------------------------------------------------------------------------------
 
 class OpenClSequence : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(device_.ok()) << "no OpenCL device (install pocl-opencl-icd)";
+        ASSERT_TRUE(device_.ok()) << device_.error() << " (install pocl-opencl-icd)";
         std::vector<float> pixels(kW * kH * 4, 0.5f);
         src_ = device_.upload(pixels.data(), pixels.size() * 4);
         dst_ = device_.upload(pixels.data(), pixels.size() * 4);
@@ -59,11 +40,11 @@ class OpenClSequence : public ::testing::Test {
         if (!gpu::renderOpenCL(&src, imageOn(dst_), window, {0, 0, kW, kH}, s, device_.queue())) {
             return -1;
         }
-        clFinish(device_.queue());
+        device_.finish();
         return gpu::testing::openClLaunches() - before;
     }
 
-    vd::testing::OpenClDevice device_;
+    vd::testhost::OpenClDevice device_;
     void* src_ = nullptr;
     void* dst_ = nullptr;
 };
