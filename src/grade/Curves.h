@@ -34,11 +34,13 @@ double encode(double linear, CameraEncoding encoding);
 const float* curveTable(CameraEncoding encoding);
 
 // Linear interpolation in a 4096-entry table; pos is clamped to [0, 4095] and a NaN
-// position reads entry 0, so no input can read outside the table.
+// position reads entry 0, so no input can read outside the table. Written without
+// branches or index selects so that loops over it vectorise.
 inline float sampleTable(const float* table, float pos) {
-    pos = pos > 0.0f ? (pos < 4095.0f ? pos : 4095.0f) : 0.0f;
+    const float below = pos < 4095.0f ? pos : 4095.0f;
+    pos = pos > 0.0f ? below : 0.0f;
     const int i = static_cast<int>(pos);
-    const int next = i < 4095 ? i + 1 : 4095;
+    const int next = i + 1 - (i >> 12);  // i + 1, or 4095 for the last entry
     return table[i] + (table[next] - table[i]) * (pos - static_cast<float>(i));
 }
 

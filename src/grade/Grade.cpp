@@ -29,60 +29,116 @@ struct GradePass {
 };
 
 // ---- Steps of the per-pixel grade -------------------------------------------------------
+// Each step runs over a block of pixels held as channel arrays, as a loop without branches
+// that vectorises: every lane computes the step and a select keeps the old value where
+// the step does not apply to its pixel (see PixelSource below).
 
-// Decode to linear light, apply exposure, shoulder and white balance, encode back. A
-// pixel with no channel above 0 in linear light keeps its code values.
-inline void linearise(const GradeContext& c, float& r, float& g, float& b) {
+// Where a pixel's colour comes from in a row block: graded here up to the look (the
+// tone steps still to run), taken from a cache an earlier pass filled, final already
+// (before/after, the before side of the split, the divider, a border: nothing under
+// them is graded) or transparent. Only fresh pixels take the tone steps; fresh and
+// graded ones take grain and halation; those and glowing ones take bloom and the finish.
+constexpr int32_t kFresh = 0;
+constexpr int32_t kGraded = 1;
+constexpr int32_t kGlowing = 2;
+constexpr int32_t kFinal = 3;
+constexpr int32_t kTransparent = 4;
+
+// The longest block of a row.
+constexpr int kBlock = 256;
+
+// fastDecode as one table read: codes not above 0 (and NaN) read entry 0 and codes from
+// 1 on the last entry, with weight 0 on the neighbour, which is what fastDecode returns.
+inline float decodeLane(float code, const float* table) {
+    return sampleTable(table + kCurveDecode, code * 4095.0f);
+}
+
+// fastEncode for the values its tables serve, as one table read. `odd` is set (non-zero)
+// where fastEncode answers otherwise: 0 for non-finite values and values at or below the
+// table's black, the analytic curve beyond the tables; the value returned there is to be
+// replaced.
+inline float encodeLane(float linear, const float* table, float highMax, float span, int32_t& odd) {
+    const int32_t finite = std::fabs(linear) <= 3.40282347e38f;
+    const int32_t aboveBlack = linear > table[kCurveDecode];
+    const int32_t outside = (linear >= highMax) | (linear < 0.0f);
+    odd = (1 - finite) | (1 - aboveBlack) | outside;
+    const bool unit = linear <= 1.0f;
+    const float highPos = span > 0.0f ? (linear - 1.0f) / span * 4095.0f : 4095.0f;
+    const float pos = unit ? linear * 4095.0f : highPos;
+    return sampleTable(table + (unit ? kCurveEncodeUnit : kCurveEncodeHigh), pos);
+}
+
+// Decode to linear light, apply exposure, shoulder and white balance, encode back, for
+// the fresh pixels of a block. A pixel with no channel above 0 in linear light keeps its
+// code values.
+void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict g,
+                  float* __restrict b, const int32_t* __restrict source, int count) {
     const float* curve = c.curve;
-    float lr = fastDecode(r, curve);
-    float lg = fastDecode(g, curve);
-    float lb = fastDecode(b, curve);
-    // Tiny positives are flushed to 0; negatives are kept.
-    lr = lr < 1e-7f ? minf(lr, 0.0f) : lr;
-    lg = lg < 1e-7f ? minf(lg, 0.0f) : lg;
-    lb = lb < 1e-7f ? minf(lb, 0.0f) : lb;
-    if (!(lr > 0.0f) && !(lg > 0.0f) && !(lb > 0.0f)) {
-        return;
+    // Steps that are off multiply by exactly 1, which changes nothing.
+    const bool shoulder = c.has(kDoShoulder);
+    const bool wb = c.has(kDoWb);
+    const float gain = c.has(kDoExposure) ? c.exposureGain : 1.0f;
+    const double wr = wb ? c.wbGain[0] : 1.0, wg = wb ? c.wbGain[1] : 1.0,
+                 wbb = wb ? c.wbGain[2] : 1.0;
+    // Three loops of selects, each simple enough to vectorise: decode, the linear steps,
+    // encode.
+    float lr[kBlock], lg[kBlock], lb[kBlock];
+    int32_t keep[kBlock];
+    for (int i = 0; i < count; ++i) {
+        const float dr = decodeLane(r[i], curve);
+        const float dg = decodeLane(g[i], curve);
+        const float db = decodeLane(b[i], curve);
+        // Tiny positives are flushed to 0; negatives are kept.
+        const float nr = minf(dr, 0.0f), ng = minf(dg, 0.0f), nb = minf(db, 0.0f);
+        lr[i] = dr < 1e-7f ? nr : dr;
+        lg[i] = dg < 1e-7f ? ng : dg;
+        lb[i] = db < 1e-7f ? nb : db;
+        keep[i] = static_cast<int32_t>((source[i] != kFresh) |
+                                       (!(lr[i] > 0.0f) & !(lg[i] > 0.0f) & !(lb[i] > 0.0f)));
     }
-    if (c.has(kDoExposure)) {
-        lr *= c.exposureGain;
-        lg *= c.exposureGain;
-        lb *= c.exposureGain;
-    }
-    if (c.has(kDoShoulder)) {
-        const float l = displayLuma(lr, lg, lb);
-        if (l > 1.44f) {
-            const float compressed = 1.44f + 44.64f * (1.0f - fastExp(-(l - 1.44f) / 44.64f));
-            // Never below the pixel's brightness before the exposure gain.
-            const float limited = maxf(compressed, l / c.exposureGain);
-            const float k = limited / l;
-            lr *= k;
-            lg *= k;
-            lb *= k;
-        }
-    }
-    if (c.has(kDoWb)) {
+    for (int i = 0; i < count; ++i) {
+        float vr = lr[i] * gain, vg = lg[i] * gain, vb = lb[i] * gain;
+        const float l = displayLuma(vr, vg, vb);
+        const float compressed = 1.44f + 44.64f * (1.0f - fastExp(-(l - 1.44f) / 44.64f));
+        // Never below the pixel's brightness before the exposure gain.
+        const float limited = maxf(compressed, l / gain);
+        const float k = shoulder & (l > 1.44f) ? limited / l : 1.0f;
+        vr *= k;
+        vg *= k;
+        vb *= k;
         // Scaled by channel, then brought back to the luma it had. In double precision:
         // the encode curves are steep near black, where float rounding here would show.
-        const double r0 = lr, g0 = lg, b0 = lb;
+        const double r0 = vr, g0 = vg, b0 = vb;
         const double l0 = 0.2126 * r0 + 0.7152 * g0 + 0.0722 * b0;
-        double r1 = r0 * c.wbGain[0];
-        double g1 = g0 * c.wbGain[1];
-        double b1 = b0 * c.wbGain[2];
+        const double r1 = r0 * wr, g1 = g0 * wg, b1 = b0 * wbb;
         const double l1 = 0.2126 * r1 + 0.7152 * g1 + 0.0722 * b1;
-        if (l0 > 1e-8 && l1 > 1e-8) {
-            const double k = l0 / l1;  // keeps the luma
-            r1 *= k;
-            g1 *= k;
-            b1 *= k;
-        }
-        lr = static_cast<float>(r1);
-        lg = static_cast<float>(g1);
-        lb = static_cast<float>(b1);
+        const double q = wb & (l0 > 1e-8) & (l1 > 1e-8) ? l0 / l1 : 1.0;  // keeps the luma
+        lr[i] = static_cast<float>(r1 * q);
+        lg[i] = static_cast<float>(g1 * q);
+        lb[i] = static_cast<float>(b1 * q);
     }
-    r = fastEncode(lr, curve, c.encoding);
-    g = fastEncode(lg, curve, c.encoding);
-    b = fastEncode(lb, curve, c.encoding);
+    const float highMax = curve[kCurveHighMax];
+    const float span = highMax - 1.0f;
+    int32_t odd[kBlock];
+    for (int i = 0; i < count; ++i) {
+        const float cr = r[i], cg = g[i], cb = b[i];
+        int32_t orr, og, ob;
+        const float er = encodeLane(lr[i], curve, highMax, span, orr);
+        const float eg = encodeLane(lg[i], curve, highMax, span, og);
+        const float eb = encodeLane(lb[i], curve, highMax, span, ob);
+        const int32_t k = keep[i];
+        odd[i] = (1 - k) & (orr | og | ob);
+        r[i] = k != 0 ? cr : er;
+        g[i] = k != 0 ? cg : eg;
+        b[i] = k != 0 ? cb : eb;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (odd[i] != 0) {
+            r[i] = fastEncode(lr[i], curve, c.encoding);
+            g[i] = fastEncode(lg[i], curve, c.encoding);
+            b[i] = fastEncode(lb[i], curve, c.encoding);
+        }
+    }
 }
 
 // The amounts of the adjustment step; all 0 when none of its flags is set.
@@ -107,32 +163,38 @@ struct RowGrain {
             static_cast<uint32_t>(c.frame) + 17u) {}
 };
 
-// n, m: the two grain signals at the pixel.
-inline void applyGrain(const GradeContext& c, float n, float m, float& r, float& g, float& b) {
-    const float l = clampf(displayLuma(r, g, b), 0.0f, 1.0f);
-    const float w = smoothMask(0.02f, 0.22f, l) * (1.0f - smoothMask(0.78f, 0.98f, l));
-    if (!(w > 0.0f)) {
-        return;  // deep black and near white get no grain
+// Adds the grain signals n and m to the fresh and graded pixels of a block, weighted by
+// luma: deep black and near white get none.
+void grainRun(float amount, const float* __restrict n, const float* __restrict m,
+              float* __restrict r, float* __restrict g, float* __restrict b,
+              const int32_t* __restrict source, int count) {
+    for (int i = 0; i < count; ++i) {
+        const float vr = r[i], vg = g[i], vb = b[i], vn = n[i], vm = m[i];
+        const float l = clampf(displayLuma(vr, vg, vb), 0.0f, 1.0f);
+        const float w = smoothMask(0.02f, 0.22f, l) * (1.0f - smoothMask(0.78f, 0.98f, l));
+        const float a = amount * 0.22f * w;
+        const bool on = (w > 0.0f) & (source[i] <= kGraded);
+        r[i] = on ? vr + vn * a : vr;
+        g[i] = on ? vg + vn * a * 0.92f + vm * a * 0.08f : vg;
+        b[i] = on ? vb + vn * a * 0.92f - vm * a * 0.08f : vb;
     }
-    const float amount = c.grainAmount * 0.22f * w;
-    r = r + n * amount;
-    g = g + n * amount * 0.92f + m * amount * 0.08f;
-    b = b + n * amount * 0.92f - m * amount * 0.08f;
 }
 
-// Vignette gains and dithers of `count` pixels of row y from column x0, each in a loop
-// of its own that vectorises. (The bars and the split screen replace the pixels they
-// cover before the grade; see gradeRow.)
-inline void vignetteRun(const GradeContext& c, int x0, int y, int count, float* __restrict scale,
-                        float* __restrict dither) {
-    const FrameRect rod = c.rod;
-    const float amount = c.vignetteAmount, size = c.vignetteSize, feather = c.vignetteFeather;
-    const int frame = c.frame;
+// Screen-blends the glow arrays into the pixels of a block whose source is at most
+// `last`; a glow with no channel above 0 leaves its pixel unchanged.
+void screenRun(float amount, const float* __restrict gr, const float* __restrict gg,
+               const float* __restrict gb, float* __restrict r, float* __restrict g,
+               float* __restrict b, const int32_t* __restrict source, int32_t last, int count) {
+    const GammaTables& t = gammaTables();
     for (int i = 0; i < count; ++i) {
-        scale[i] = vignetteScale(x0 + i, y, rod, amount, size, feather);
-    }
-    for (int i = 0; i < count; ++i) {
-        dither[i] = vignetteDither(x0 + i, y, frame);
+        const float vr = r[i], vg = g[i], vb = b[i], lr = gr[i], lg = gg[i], lb = gb[i];
+        const bool on = (source[i] <= last) & ((lr > 0.0f) | (lg > 0.0f) | (lb > 0.0f));
+        const float sr = screenChannel(t, vr, lr, amount);
+        const float sg = screenChannel(t, vg, lg, amount);
+        const float sb = screenChannel(t, vb, lb, amount);
+        r[i] = on ? sr : vr;
+        g[i] = on ? sg : vg;
+        b[i] = on ? sb : vb;
     }
 }
 
@@ -162,53 +224,109 @@ inline RowEffects rowEffects(const GradeContext& c, int y, PassMode mode) {
     return e;
 }
 
-inline float bilinear1(const float* grid, int w, const GridAxis& ax, const GridAxis& ay) {
-    const float* r0 = grid + static_cast<std::size_t>(ay.i0) * w;
-    const float* r1 = grid + static_cast<std::size_t>(ay.i1) * w;
-    const float top = r0[ax.i0] + (r0[ax.i1] - r0[ax.i0]) * ax.t;
-    const float bottom = r1[ax.i0] + (r1[ax.i1] - r1[ax.i0]) * ax.t;
-    return top + (bottom - top) * ay.t;
-}
-
-// Bilinear read of an RGB level (the bloom levels), per channel.
-inline void sampleBloom(const float* grid, int w, const GridAxis& ax, const GridAxis& ay,
-                        float out[3]) {
-    const float* r0 = grid + static_cast<std::size_t>(ay.i0) * w * 3;
-    const float* r1 = grid + static_cast<std::size_t>(ay.i1) * w * 3;
-    for (int k = 0; k < 3; ++k) {
-        const float a = r0[ax.i0 * 3 + k], b = r0[ax.i1 * 3 + k];
-        const float cc = r1[ax.i0 * 3 + k], d = r1[ax.i1 * 3 + k];
-        const float top = a + (b - a) * ax.t;
-        const float bottom = cc + (d - cc) * ax.t;
-        out[k] = top + (bottom - top) * ay.t;
-    }
-}
-
 // Rounding noise of the normalised blur weights can leave a ring of about 1e-7 inside a
 // uniformly bright area; anything this small is no glow.
 inline constexpr float kRingFloor = 1e-6f;
 
-// cover: the pixel's own halation cover (0 outside the mask region).
-inline void applyHaloComposite(const GradeContext& c, const RowEffects& e, int x, float cover,
-                               float& r, float& g, float& b) {
-    const int dx = x - c.maskRegion.x1;
-    const GridAxis ax = gridAxis((static_cast<float>(dx) + 0.5f) * 0.25f - 0.5f, c.blurW);
-    const float wide = bilinear1(c.small, c.blurW, ax, e.haloY);
-    float ring = maxf(wide - cover, 0.0f);
-    if (ring < kRingFloor) {
-        ring = 0.0f;
+// The halation ring of `count` pixels of row e from column x0 (cover: each pixel's own
+// halation cover), as glow arrays for the screen blend.
+void haloRing(const GradeContext& c, const RowEffects& e, int x0, int count,
+              const float* __restrict cover, float* __restrict gr, float* __restrict gg,
+              float* __restrict gb) {
+    const int w = c.blurW;
+    const float* r0 = c.small + static_cast<std::size_t>(e.haloY.i0) * w;
+    const float* r1 = c.small + static_cast<std::size_t>(e.haloY.i1) * w;
+    const float ty = e.haloY.t;
+    // The columns first, then the reads: a loop that reads at indices it computes
+    // itself does not vectorise.
+    int32_t i0[kBlock], i1[kBlock];
+    float tx[kBlock];
+    for (int i = 0; i < count; ++i) {
+        const int dx = x0 + i - c.maskRegion.x1;
+        const GridAxis ax = gridAxis((static_cast<float>(dx) + 0.5f) * 0.25f - 0.5f, w);
+        i0[i] = ax.i0;
+        i1[i] = ax.i1;
+        tx[i] = ax.t;
     }
-    screenBlend(r, g, b, ring, ring * 0.16f, 0.0f, c.haloGain);
+    for (int i = 0; i < count; ++i) {
+        const float top = r0[i0[i]] + (r0[i1[i]] - r0[i0[i]]) * tx[i];
+        const float bottom = r1[i0[i]] + (r1[i1[i]] - r1[i0[i]]) * tx[i];
+        const float wide = top + (bottom - top) * ty;
+        const float ring = maxf(wide - cover[i], 0.0f);
+        const float kept = ring < kRingFloor ? 0.0f : ring;
+        gr[i] = kept;
+        gg[i] = kept * 0.16f;
+        gb[i] = 0.0f;
+    }
 }
 
-inline void applyBloomComposite(const GradeContext& c, const RowEffects& e, int x, float& r,
-                                float& g, float& b) {
-    const float fx = static_cast<float>(x - c.bloomRegion.x1) + 0.5f;
-    float wide[3], broad[3];
-    sampleBloom(c.level0, c.bloom0W, gridAxis(fx / 4.0f - 0.5f, c.bloom0W), e.bloom0Y, wide);
-    sampleBloom(c.level1, c.bloom1W, gridAxis(fx / 16.0f - 0.5f, c.bloom1W), e.bloom1Y, broad);
-    screenBlend(r, g, b, 0.82f * wide[0] + 0.22f * broad[0], 0.82f * wide[1] + 0.22f * broad[1],
-                0.82f * wide[2] + 0.22f * broad[2], c.bloomGain);
+// The columns of one bloom level read by a block (offsets of RGB cells) and their weights.
+struct LevelColumns {
+    int32_t i0[kBlock], i1[kBlock];
+    float t[kBlock];
+
+    void fill(int x0, int count, int regionX1, float step, int cells) {
+        for (int i = 0; i < count; ++i) {
+            const float fx = static_cast<float>(x0 + i - regionX1) + 0.5f;
+            const GridAxis ax = gridAxis(fx / step - 0.5f, cells);
+            i0[i] = ax.i0 * 3;
+            i1[i] = ax.i1 * 3;
+            t[i] = ax.t;
+        }
+    }
+};
+
+// Bilinear read of channel k of an RGB grid, rows r0 and r1, at column i of a block.
+inline float bilinear3(const float* r0, const float* r1, const LevelColumns& ax, int i, float ty,
+                       int k) {
+    const float a = r0[ax.i0[i] + k], b = r0[ax.i1[i] + k];
+    const float cc = r1[ax.i0[i] + k], d = r1[ax.i1[i] + k];
+    const float top = a + (b - a) * ax.t[i];
+    const float bottom = cc + (d - cc) * ax.t[i];
+    return top + (bottom - top) * ty;
+}
+
+// The bloom glow of `count` pixels from column x0: the two blurred levels, mixed.
+void bloomGlow(const GradeContext& c, const RowEffects& e, int x0, int count, float* __restrict gr,
+               float* __restrict gg, float* __restrict gb) {
+    const std::size_t w0 = static_cast<std::size_t>(c.bloom0W) * 3;
+    const std::size_t w1 = static_cast<std::size_t>(c.bloom1W) * 3;
+    const float* a0 = c.level0 + static_cast<std::size_t>(e.bloom0Y.i0) * w0;
+    const float* a1 = c.level0 + static_cast<std::size_t>(e.bloom0Y.i1) * w0;
+    const float* b0 = c.level1 + static_cast<std::size_t>(e.bloom1Y.i0) * w1;
+    const float* b1 = c.level1 + static_cast<std::size_t>(e.bloom1Y.i1) * w1;
+    const float t0 = e.bloom0Y.t, t1 = e.bloom1Y.t;
+    LevelColumns ax0, ax1;
+    ax0.fill(x0, count, c.bloomRegion.x1, 4.0f, c.bloom0W);
+    ax1.fill(x0, count, c.bloomRegion.x1, 16.0f, c.bloom1W);
+    for (int i = 0; i < count; ++i) {
+        gr[i] = 0.82f * bilinear3(a0, a1, ax0, i, t0, 0) + 0.22f * bilinear3(b0, b1, ax1, i, t1, 0);
+        gg[i] = 0.82f * bilinear3(a0, a1, ax0, i, t0, 1) + 0.22f * bilinear3(b0, b1, ax1, i, t1, 1);
+        gb[i] = 0.82f * bilinear3(a0, a1, ax0, i, t0, 2) + 0.22f * bilinear3(b0, b1, ax1, i, t1, 2);
+    }
+}
+
+// Vignette gains and dithers of `count` pixels of row y from column x0, each in a loop
+// of its own that vectorises, applied to the pixels that take the finish. (The bars and
+// the split screen replace the pixels they cover before the grade; see gradeRow.)
+void vignetteRun(const GradeContext& c, int x0, int y, int count, float* __restrict r,
+                 float* __restrict g, float* __restrict b, const int32_t* __restrict source) {
+    const FrameRect rod = c.rod;
+    const float amount = c.vignetteAmount, size = c.vignetteSize, feather = c.vignetteFeather;
+    const int frame = c.frame;
+    float scale[kBlock], dither[kBlock];
+    for (int i = 0; i < count; ++i) {
+        scale[i] = vignetteScale(x0 + i, y, rod, amount, size, feather);
+    }
+    for (int i = 0; i < count; ++i) {
+        dither[i] = vignetteDither(x0 + i, y, frame);
+    }
+    for (int i = 0; i < count; ++i) {
+        const bool on = source[i] <= kGlowing;
+        r[i] = on ? r[i] * scale[i] + dither[i] : r[i];
+        g[i] = on ? g[i] * scale[i] + dither[i] : g[i];
+        b[i] = on ? b[i] * scale[i] + dither[i] : b[i];
+    }
 }
 
 // ---- Rows -------------------------------------------------------------------------------
@@ -316,16 +434,6 @@ CacheRow cacheRow(float* buffer, std::size_t stride, const EffectRegion& region,
     return row;
 }
 
-// Where a pixel's colour comes from in a row block: graded here up to the look (the
-// tone steps still to run), taken from a cache an earlier pass filled, final already
-// (before/after, the before side of the split, the divider, a border: nothing under
-// them is graded) or transparent. Only fresh pixels take the tone steps.
-constexpr int32_t kFresh = 0;
-constexpr int32_t kGraded = 1;
-constexpr int32_t kGlowing = 2;
-constexpr int32_t kFinal = 3;
-constexpr int32_t kTransparent = 4;
-
 template <PassMode Mode>
 void gradeRow(GradeContext& c, int y, float* scratch) {
     const SourceRow src = sourceRow(c, y, scratch);
@@ -373,15 +481,13 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     const bool toneOn = tone.contrast != 0.0f || tone.shadows != 0.0f || tone.highlights != 0.0f ||
                         tone.saturation != 0.0f;
 
-    // The row goes in blocks: the fetch and linearisation per pixel, the look and the tone
-    // steps over the block's channel arrays (where they run four pixels at a time), the
-    // rest per pixel.
-    constexpr int kBlock = 256;
+    // The row goes in blocks: the fetch per pixel, then each step over the block's channel
+    // arrays, then the store per pixel.
     float alpha[kBlock];
     float tr[kBlock], tg[kBlock], tb[kBlock];
     float cover[kBlock];  // halation cover of graded pixels
     float grainN[kBlock], grainM[kBlock];
-    float vignette[kBlock], dither[kBlock];
+    float glowR[kBlock], glowG[kBlock], glowB[kBlock];
     int32_t source[kBlock];  // where the colour of tr, tg, tb came from (PixelSource)
     for (int bx = c.x1; bx < c.x2; bx += kBlock) {
         const int count = std::min(kBlock, c.x2 - bx);
@@ -400,9 +506,11 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                     b /= a;
                 } else {
                     from = kTransparent;  // nothing to grade and nothing to glow
+                    r = g = b = 0.0f;
                 }
             }
             alpha[i] = a;
+            cover[i] = 0.0f;
             int side = 1;
             if (from == kTransparent) {
                 // stays black below
@@ -431,10 +539,6 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 from = kGraded;
                 grained = true;
             } else {
-                if (c.has(kDoLinear)) {
-                    linearise(c, r, g, b);
-                }
-                cover[i] = 0.0f;
                 grained = true;
                 firstFresh = std::min(firstFresh, i);
                 endFresh = i + 1;
@@ -445,71 +549,50 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
             source[i] = from;
             open = open || from == kFresh || from == kGraded || from == kGlowing;
         }
-        if (look && firstFresh < endFresh) {
-            lookRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
-                    endFresh - firstFresh, c.lutPacked, c.settings->lutEdge, c.intensity);
+        if (firstFresh < endFresh) {
+            const int n = endFresh - firstFresh;
+            float* r = tr + firstFresh;
+            float* g = tg + firstFresh;
+            float* b = tb + firstFresh;
+            const int32_t* from = source + firstFresh;
+            if (c.has(kDoLinear)) {
+                lineariseRun(c, r, g, b, from, n);
+            }
+            if (look) {
+                lookRun(r, g, b, from, n, c.lutPacked, c.settings->lutEdge, c.intensity);
+            }
+            if (toneOn) {
+                toneRun(r, g, b, from, n, tone);
+            }
         }
-        if (toneOn && firstFresh < endFresh) {
-            toneRun(tr + firstFresh, tg + firstFresh, tb + firstFresh, source + firstFresh,
-                    endFresh - firstFresh, tone);
+        if constexpr (Mode != PassMode::haloMask) {
+            if (grain && grained) {
+                rowGrain.n.fill(bx, count, 0.0f, grainN);
+                rowGrain.m.fill(bx, count, 19.0f, grainM);
+                grainRun(c.grainAmount, grainN, grainM, tr, tg, tb, source, count);
+            }
+            if (e.halo && grained) {
+                haloRing(c, e, bx, count, cover, glowR, glowG, glowB);
+                screenRun(c.haloGain, glowR, glowG, glowB, tr, tg, tb, source, kGraded, count);
+            }
         }
-        if (grain && grained) {
-            rowGrain.n.fill(bx, count, 0.0f, grainN);
-            rowGrain.m.fill(bx, count, 19.0f, grainM);
-        }
-        if (finish && open) {
-            vignetteRun(c, bx, y, count, vignette, dither);
-        }
-        for (int i = 0; i < count; ++i) {
-            const int x = bx + i;
-            const int32_t from = source[i];
-            if (from == kTransparent) {
-                if constexpr (Mode == PassMode::final) {
+        if constexpr (Mode == PassMode::final) {
+            if (e.bloom && open) {
+                bloomGlow(c, e, bx, count, glowR, glowG, glowB);
+                screenRun(c.bloomGain, glowR, glowG, glowB, tr, tg, tb, source, kGlowing, count);
+            }
+            if (finish && open) {
+                vignetteRun(c, bx, y, count, tr, tg, tb, source);
+            }
+            for (int i = 0; i < count; ++i, out += dstComps) {
+                if (source[i] == kTransparent) {
                     for (int k = 0; k < dstComps; ++k) {
                         out[k] = 0.0f;
                     }
-                    out += dstComps;
-                } else {
-                    out[0] = out[1] = out[2] = 0.0f;
-                    out += 3;
+                    continue;
                 }
-                continue;
-            }
-            float r = tr[i], g = tg[i], b = tb[i];
-            const float a = alpha[i];
-            if (from != kFinal) {
-                if (from != kGlowing) {
-                    if constexpr (Mode == PassMode::haloMask) {
-                        out[0] = r;
-                        out[1] = g;
-                        out[2] = b;
-                        out += 3;
-                        continue;
-                    }
-                    if (grain) {
-                        applyGrain(c, grainN[i], grainM[i], r, g, b);
-                    }
-                    if (e.halo) {
-                        applyHaloComposite(c, e, x, cover[i], r, g, b);
-                    }
-                    if constexpr (Mode == PassMode::bloomSource) {
-                        out[0] = r;
-                        out[1] = g;
-                        out[2] = b;
-                        out += 3;
-                        continue;
-                    }
-                }
-                if (e.bloom) {
-                    applyBloomComposite(c, e, x, r, g, b);
-                }
-                if (finish) {
-                    r = r * vignette[i] + dither[i];
-                    g = g * vignette[i] + dither[i];
-                    b = b * vignette[i] + dither[i];
-                }
-            }
-            if constexpr (Mode == PassMode::final) {
+                const float a = alpha[i];
+                float r = tr[i], g = tg[i], b = tb[i];
                 if (premultiply) {
                     r *= a;
                     g *= a;
@@ -521,7 +604,16 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 if (dstComps == 4) {
                     out[3] = a;
                 }
-                out += dstComps;
+            }
+        } else {
+            // The caches hold the colours of the pixels this pass grades (black for
+            // transparent ones); the final pass never reads them for final pixels.
+            for (int i = 0; i < count; ++i, out += 3) {
+                if (source[i] != kFinal) {
+                    out[0] = tr[i];
+                    out[1] = tg[i];
+                    out[2] = tb[i];
+                }
             }
         }
     }

@@ -27,7 +27,9 @@ namespace vd {
 
 // Clamp to [lo, hi]; NaN gives lo.
 inline float clampf(float v, float lo, float hi) {
-    return v > lo ? (v < hi ? v : hi) : lo;
+    // Two plain selects rather than nested ones, which loops can turn into vector blends.
+    const float upper = v < hi ? v : hi;
+    return v > lo ? upper : lo;
 }
 
 inline float maxf(float a, float b) {
@@ -89,28 +91,33 @@ inline float fastPow(float x, const float* expTable, const float* mantTable) {
 }
 }  // namespace detail
 
-// max(c, 0)^2.2; NaN gives 0, +Inf gives +Inf.
+// max(c, 0)^2.2; NaN gives 0, +Inf gives +Inf. Written as selects over a power computed
+// for any bits (the table indices are always in range) so that loops over it vectorise;
+// `t` is passed in so that such loops read the tables without the one-time guard.
+inline float powUpWith(const GammaTables& t, float c) {
+    const float p = detail::fastPow(c, t.expUp, t.mantUp);
+    // Zero, negative, NaN and subnormal inputs (whose power underflows) give 0.
+    return c > 1.17549435e-38f ? (c == INFINITY ? INFINITY : p) : 0.0f;
+}
+
 inline float powUp(float c) {
-    if (!(c > 1.17549435e-38f)) {
-        return 0.0f;  // zero, negative, NaN and subnormal inputs (whose power underflows)
-    }
-    if (c == INFINITY) {
-        return INFINITY;
-    }
-    const GammaTables& t = gammaTables();
-    return detail::fastPow(c, t.expUp, t.mantUp);
+    return powUpWith(gammaTables(), c);
+}
+
+// max(l, 0)^(1/2.2) for arguments that are 0 or normal: a positive subnormal gives 0 here
+// (powDown takes the slow road for it). The loops that use it only pass values that
+// cannot be subnormal.
+inline float powDownNormal(const GammaTables& t, float l) {
+    const float p = detail::fastPow(l, t.expDown, t.mantDown);
+    return l > 1.17549435e-38f ? (l == INFINITY ? INFINITY : p) : 0.0f;
 }
 
 // max(l, 0)^(1/2.2); NaN gives 0, +Inf gives +Inf.
 inline float powDown(float l) {
-    if (!(l > 1.17549435e-38f)) {
-        return l > 0.0f ? std::pow(l, 0.45454544f) : 0.0f;  // subnormals take the slow road
+    if (!(l > 1.17549435e-38f) && l > 0.0f) {
+        return std::pow(l, 0.45454544f);  // subnormals take the slow road
     }
-    if (l == INFINITY) {
-        return INFINITY;
-    }
-    const GammaTables& t = gammaTables();
-    return detail::fastPow(l, t.expDown, t.mantDown);
+    return powDownNormal(gammaTables(), l);
 }
 
 // ---- Noise ------------------------------------------------------------------------------
@@ -220,6 +227,30 @@ class GrainRow {
                 top[j] = hashKeyed(base + j, oct.key0);
                 bottom[j] = hashKeyed(base + j, oct.key1);
             }
+            // Lattice columns within 32-bit range (any picture's): the columns and weights
+            // in a loop of 32-bit integers, then the reads, each of which vectorises.
+            if (std::fabs(first) < 1e9f && std::fabs(last) < 1e9f) {
+                int32_t col[kMaxRun];
+                float sxs[kMaxRun];
+                const auto base32 = static_cast<int32_t>(std::floor(first));
+                for (int i = 0; i < count; ++i) {
+                    const float gx = oct.column(position(x0 + i, offset));
+                    const float fx0 = std::floor(gx);
+                    const float tx = gx - fx0;
+                    sxs[i] = tx * tx * (3.0f - 2.0f * tx);
+                    col[i] = static_cast<int32_t>(fx0) - base32;
+                }
+                const float sy = oct.sy, amplitude = oct.amplitude;
+                for (int i = 0; i < count; ++i) {
+                    const int32_t j = col[i];
+                    const float a = top[j], b = top[j + 1], c = bottom[j], d = bottom[j + 1];
+                    const float t = a + (b - a) * sxs[i];
+                    const float u = c + (d - c) * sxs[i];
+                    const float v = t + (u - t) * sy;
+                    noise[i] += (v - 0.5f) * 2.0f * amplitude;
+                }
+                continue;
+            }
             for (int i = 0; i < count; ++i) {
                 const float gx = oct.column(position(x0 + i, offset));
                 const float fx0 = std::floor(gx);
@@ -250,9 +281,7 @@ class GrainRow {
         float cell, sy, amplitude;
         uint32_t key0, key1;  // the hash inputs of the two lattice rows, less the column
 
-        float column(float x) const {
-            return cell == 1.0f ? x : x / cell;  // x / 1 is x: skip the division
-        }
+        float column(float x) const { return x / cell; }
     };
     Octave octaves_[3];
     float weight_ = 1.0f;
@@ -730,20 +759,24 @@ inline float downsampleWeight(int dx, int dy) {
     return downsampleAxisWeight(dx) * downsampleAxisWeight(dy);
 }
 
+// One channel of the screen blend of a glow in gamma-2.2 light; never above 1.
+inline float screenChannel(const GammaTables& t, float c, float glowChannel, float amount) {
+    const float glow = clampf(maxf(glowChannel, 0.0f) * amount, 0.0f, 1.0f);
+    const float base = clampf(powUpWith(t, c), 0.0f, 1.0f);
+    // 1 - (1 - base)(1 - glow) is 0 or at least 2^-24: never subnormal.
+    return powDownNormal(t, 1.0f - (1.0f - base) * (1.0f - glow));
+}
+
 // Screen blend of a glow in gamma-2.2 light; the result never exceeds 1. A glow with no
 // channel above 0 leaves the pixel unchanged.
 inline void screenBlend(float& r, float& g, float& b, float gr, float gg, float gb, float amount) {
     if (!(gr > 0.0f) && !(gg > 0.0f) && !(gb > 0.0f)) {
         return;
     }
-    auto blend = [amount](float c, float glowChannel) {
-        const float glow = clampf(maxf(glowChannel, 0.0f) * amount, 0.0f, 1.0f);
-        const float base = clampf(powUp(c), 0.0f, 1.0f);
-        return powDown(1.0f - (1.0f - base) * (1.0f - glow));
-    };
-    r = blend(r, gr);
-    g = blend(g, gg);
-    b = blend(b, gb);
+    const GammaTables& t = gammaTables();
+    r = screenChannel(t, r, gr, amount);
+    g = screenChannel(t, g, gg, amount);
+    b = screenChannel(t, b, gb, amount);
 }
 
 // ---- Finish -----------------------------------------------------------------------------
