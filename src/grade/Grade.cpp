@@ -141,6 +141,26 @@ void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict 
     }
 }
 
+// The look over the fresh pixels of a block: the vectorised run, or one pixel at a time
+// for a cube too large for its 32-bit offsets.
+void lookAny(const GradeContext& c, float* __restrict r, float* __restrict g, float* __restrict b,
+             const int32_t* __restrict keep, int count) {
+    const int n = c.settings->lutEdge;
+    if (n <= kLookMaxEdge) {
+        lookRun(r, g, b, keep, count, c.lutPacked, n, c.intensity);
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (keep[i] == 0) {
+            float l[3];
+            sampleTetraPacked(c.lutPacked, n, r[i], g[i], b[i], l);
+            r[i] += (l[0] - r[i]) * c.intensity;
+            g[i] += (l[1] - g[i]) * c.intensity;
+            b[i] += (l[2] - b[i]) * c.intensity;
+        }
+    }
+}
+
 // The amounts of the adjustment step; all 0 when none of its flags is set.
 inline ToneAmounts toneAmounts(const GradeContext& c) {
     ToneAmounts t;
@@ -559,7 +579,7 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
                 lineariseRun(c, r, g, b, from, n);
             }
             if (look) {
-                lookRun(r, g, b, from, n, c.lutPacked, c.settings->lutEdge, c.intensity);
+                lookAny(c, r, g, b, from, n);
             }
             if (toneOn) {
                 toneRun(r, g, b, from, n, tone);
@@ -624,7 +644,8 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     }
 }
 
-// The final pass when nothing but the look is on: fetch, look, write.
+// The final pass when nothing but the look is on: fetch, look, write, a block of pixels
+// at a time.
 void lookRow(GradeContext& c, int y, float* scratch) {
     const SourceRow src = sourceRow(c, y, scratch);
     const ImageView& dst = *c.dst;
@@ -633,38 +654,56 @@ void lookRow(GradeContext& c, int y, float* scratch) {
     float* const rowOut = integerDst ? scratch + static_cast<std::ptrdiff_t>(c.x2 - c.x1) * 4
                                      : reinterpret_cast<float*>(imageRow(dst, y)) +
                                            static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
-    const bool look = c.has(kDoLut);
-    const float* cube = c.lutPacked;
-    const int edge = c.settings->lutEdge;
-    const float intensity = c.intensity;
+    const bool look = c.has(kDoLut) && c.settings->lutEdge <= kLookMaxEdge;
     float* out = rowOut;
-    int x = c.x1;
-#if defined(__SSE2__)
-    // Four at a time while the row has source pixels from its first column on; the rest
-    // (and rows that start outside the source) one at a time below.
-    if (look && src.pixels != nullptr && src.comps == 4 && dstComps == 4 && src.from == x) {
-        const float* in = src.pixels + static_cast<std::ptrdiff_t>(x - src.base) * 4;
-        for (; x + 4 <= src.to; x += 4, in += 16, out += 16) {
-            lookQuad(in, out, cube, edge, intensity);
+    float tr[kBlock], tg[kBlock], tb[kBlock], alpha[kBlock];
+    int32_t keep[kBlock] = {};
+    for (int bx = c.x1; bx < c.x2; bx += kBlock) {
+        const int count = std::min(kBlock, c.x2 - bx);
+        if (src.pixels != nullptr && src.comps == 4 && src.from <= bx && bx + count <= src.to) {
+            const float* in = src.pixels + static_cast<std::ptrdiff_t>(bx - src.base) * 4;
+            for (int i = 0; i < count; ++i) {
+                tr[i] = in[4 * i];
+                tg[i] = in[4 * i + 1];
+                tb[i] = in[4 * i + 2];
+                alpha[i] = in[4 * i + 3];
+            }
+        } else {
+            for (int i = 0; i < count; ++i) {
+                float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
+                src.fetch(bx + i, r, g, b, a);
+                tr[i] = r;
+                tg[i] = g;
+                tb[i] = b;
+                alpha[i] = a;
+            }
         }
-    }
-#endif
-    for (; x < c.x2; ++x, out += dstComps) {
-        float r = 0.0f, g = 0.0f, b = 0.0f, a = 1.0f;
-        src.fetch(x, r, g, b, a);
         if (look) {
-            float l[3];
-            sampleTetraPacked(cube, edge, r, g, b, l);
-            r += (l[0] - r) * intensity;
-            g += (l[1] - g) * intensity;
-            b += (l[2] - b) * intensity;
+            lookRun(tr, tg, tb, keep, count, c.lutPacked, c.settings->lutEdge, c.intensity);
+        } else if (c.has(kDoLut)) {
+            for (int i = 0; i < count; ++i) {
+                float l[3];
+                sampleTetraPacked(c.lutPacked, c.settings->lutEdge, tr[i], tg[i], tb[i], l);
+                tr[i] += (l[0] - tr[i]) * c.intensity;
+                tg[i] += (l[1] - tg[i]) * c.intensity;
+                tb[i] += (l[2] - tb[i]) * c.intensity;
+            }
         }
-        out[0] = r;
-        out[1] = g;
-        out[2] = b;
         if (dstComps == 4) {
-            out[3] = a;
+            for (int i = 0; i < count; ++i) {
+                out[4 * i] = tr[i];
+                out[4 * i + 1] = tg[i];
+                out[4 * i + 2] = tb[i];
+                out[4 * i + 3] = alpha[i];
+            }
+        } else {
+            for (int i = 0; i < count; ++i) {
+                out[3 * i] = tr[i];
+                out[3 * i + 1] = tg[i];
+                out[3 * i + 2] = tb[i];
+            }
         }
+        out += static_cast<std::ptrdiff_t>(count) * dstComps;
     }
     if (integerDst) {
         storeRow(dst, y, c.x1, c.x2, rowOut);
@@ -879,17 +918,12 @@ SimdTarget currentTarget() {
     return static_cast<SimdTarget>(t);
 }
 
-// The worker of a pass. The look-only rows stay on the baseline code: they run on
-// hand-written 128-bit quads, which measured slower inside the AVX2 build.
-GradeWorker bandWorker(const GradeContext& c, PassMode mode) {
+// The worker of a pass on the chosen instruction set.
+GradeWorker bandWorker() {
 #if VD_SIMD_AVX2
-    const bool lookOnly = mode == PassMode::final && (c.flags & ~(kHasSrc | kDoLut)) == 0;
-    if (currentTarget() == SimdTarget::avx2 && !lookOnly) {
+    if (currentTarget() == SimdTarget::avx2) {
         return gradeRowsAvx2;
     }
-#else
-    (void)c;
-    (void)mode;
 #endif
     return gradeRowsBaseline;
 }
@@ -897,7 +931,7 @@ GradeWorker bandWorker(const GradeContext& c, PassMode mode) {
 // Runs a pass on n bands of the render's thread plan.
 void runRows(GradeContext& c, int n, PassMode mode) {
     GradePass pass{&c, mode};
-    runBands(c.plan, n, bandWorker(c, mode), &pass);
+    runBands(c.plan, n, bandWorker(), &pass);
 }
 
 // Whether the image description can be read: data, row bytes, components 3 or 4 and,

@@ -416,69 +416,6 @@ inline __m128 tetraSum(const float* cube4, const TetraTaps& t) {
     acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.wB), _mm_loadu_ps(cube4 + t.oB)));
     return _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(t.w1), _mm_loadu_ps(cube4 + t.o111)));
 }
-
-// The taps of four pixels given as channel vectors: the clamping, lattice cells and
-// tetrahedron choices of the four are computed side by side. Gives exactly the taps of
-// tetraTaps for each pixel.
-inline void tetraTapsQuad(__m128 r, __m128 g, __m128 b, int n, TetraTaps taps[4]) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 top = _mm_set1_ps(static_cast<float>(n - 1));
-    const __m128i last = _mm_set1_epi32(n - 1);
-    const __m128i belowLast = _mm_set1_epi32(n - 2);
-    // max(v, 0) gives 0 for NaN (the second operand wins), then min(v, 1): clampf.
-    __m128 axis[3] = {r, g, b};
-    __m128i cell[3];
-    for (int k = 0; k < 3; ++k) {
-        __m128 v = _mm_mul_ps(_mm_min_ps(_mm_max_ps(axis[k], zero), one), top);
-        __m128i i = _mm_cvttps_epi32(v);
-        const __m128i atTop = _mm_cmpgt_epi32(i, belowLast);
-        i = _mm_or_si128(_mm_and_si128(atTop, last), _mm_andnot_si128(atTop, i));
-        const __m128 atTopF = _mm_castsi128_ps(atTop);
-        v = _mm_or_ps(_mm_and_ps(atTopF, top), _mm_andnot_ps(atTopF, v));
-        axis[k] = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
-        cell[k] = i;
-    }
-    const __m128 dr = axis[0], dg = axis[1], db = axis[2];
-    auto bit = [](__m128 mask, int value) {
-        return _mm_and_si128(_mm_castps_si128(mask), _mm_set1_epi32(value));
-    };
-    const __m128i key = _mm_or_si128(
-        _mm_or_si128(_mm_or_si128(bit(_mm_cmpgt_ps(dr, dg), 1), bit(_mm_cmpgt_ps(dg, db), 2)),
-                     _mm_or_si128(bit(_mm_cmpgt_ps(dr, db), 4), bit(_mm_cmpgt_ps(db, dg), 8))),
-        bit(_mm_cmpgt_ps(db, dr), 16));
-    alignas(16) int ri[4], gi[4], bi[4], keys[4];
-    alignas(16) float fr[4], fg[4], fb[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(ri), cell[0]);
-    _mm_store_si128(reinterpret_cast<__m128i*>(gi), cell[1]);
-    _mm_store_si128(reinterpret_cast<__m128i*>(bi), cell[2]);
-    _mm_store_si128(reinterpret_cast<__m128i*>(keys), key);
-    _mm_store_ps(fr, dr);
-    _mm_store_ps(fg, dg);
-    _mm_store_ps(fb, db);
-    for (int i = 0; i < 4; ++i) {
-        taps[i] = tetraTapsAt(n, ri[i], gi[i], bi[i], fr[i], fg[i], fb[i], keys[i], 4);
-    }
-}
-
-// Four RGBA pixels through a packed cube, mixed by intensity, alpha kept. Gives exactly
-// what sampleTetraPacked and the scalar mix give.
-inline void lookQuad(const float* in, float* out, const float* cube4, int n, float intensity) {
-    __m128 p[4] = {_mm_loadu_ps(in), _mm_loadu_ps(in + 4), _mm_loadu_ps(in + 8),
-                   _mm_loadu_ps(in + 12)};
-    __m128 r = p[0], g = p[1], b = p[2], a = p[3];
-    _MM_TRANSPOSE4_PS(r, g, b, a);
-    TetraTaps taps[4];
-    tetraTapsQuad(r, g, b, n, taps);
-    const __m128 mix = _mm_set_ps(0.0f, intensity, intensity, intensity);
-    const __m128 alphaMask = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
-    for (int i = 0; i < 4; ++i) {
-        const __m128 lut = tetraSum(cube4, taps[i]);
-        const __m128 mixed = _mm_add_ps(p[i], _mm_mul_ps(_mm_sub_ps(lut, p[i]), mix));
-        _mm_storeu_ps(out + 4 * i,
-                      _mm_or_ps(_mm_andnot_ps(alphaMask, mixed), _mm_and_ps(alphaMask, p[i])));
-    }
-}
 #endif
 
 // The same lookup in a packed cube whose entries take 4 floats (RGB and one unused), so
@@ -500,39 +437,90 @@ inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float
 #endif
 }
 
-// The look over a run of pixels held as channel arrays (which must not overlap), mixed
-// by intensity; pixels whose `keep` entry is non-zero are left alone. The taps are found
-// four pixels at a time. Gives exactly what sampleTetraPacked and the scalar mix give.
+// The look over a run of pixels, in two loops that vectorise and one that reads the
+// cube: the four taps and weights of every pixel are found together, and the two middle
+// corners from the largest and smallest fraction (the tetrahedron of the sorted
+// fractions; where fractions tie, the corner they leave open has weight 0). Gives the
+// values of sampleTetraPacked. At most kLookRun pixels, cubes of at most kLookMaxEdge
+// entries a side (whose offsets fit 32 bits).
+inline constexpr int kLookRun = 256;
+inline constexpr int kLookMaxEdge = 512;
+
+inline void lookTaps(const float* __restrict r, const float* __restrict g,
+                     const float* __restrict b, int count, const float* cube4, int n,
+                     float* __restrict outR, float* __restrict outG, float* __restrict outB) {
+    const float top = static_cast<float>(n - 1);
+    const int32_t sr = 4, sg = 4 * n, sb = 4 * n * n;
+    int32_t o000[kLookRun], oA[kLookRun], oB[kLookRun], o111[kLookRun];
+    float w0[kLookRun], wA[kLookRun], wB[kLookRun], w1[kLookRun];
+    for (int i = 0; i < count; ++i) {
+        const float vr = clampf(r[i], 0.0f, 1.0f) * top;
+        const float vg = clampf(g[i], 0.0f, 1.0f) * top;
+        const float vb = clampf(b[i], 0.0f, 1.0f) * top;
+        // Truncation is floor for these non-negative values; the top face stays in the
+        // last cell with fraction 0.
+        const int32_t tr = static_cast<int32_t>(vr), tg = static_cast<int32_t>(vg),
+                      tb = static_cast<int32_t>(vb);
+        const int32_t r0 = tr < n - 1 ? tr : n - 1, g0 = tg < n - 1 ? tg : n - 1,
+                      b0 = tb < n - 1 ? tb : n - 1;
+        const float dr = (tr < n - 1 ? vr : top) - static_cast<float>(r0);
+        const float dg = (tg < n - 1 ? vg : top) - static_cast<float>(g0);
+        const float db = (tb < n - 1 ? vb : top) - static_cast<float>(b0);
+        const int32_t dR = r0 + 1 < n ? sr : 0, dG = g0 + 1 < n ? sg : 0, dB = b0 + 1 < n ? sb : 0;
+        const float hi = maxf(dr, maxf(dg, db));
+        const float lo = minf(dr, minf(dg, db));
+        const float mid = maxf(minf(dr, dg), minf(maxf(dr, dg), db));
+        const int32_t hiGB = dg >= db ? dG : dB;
+        const int32_t stepHi = (dr >= dg) & (dr >= db) ? dR : hiGB;
+        const int32_t loGB = dg <= db ? dG : dB;
+        const int32_t stepLo = (dr <= dg) & (dr <= db) ? dR : loGB;
+        const int32_t base = r0 * sr + g0 * sg + b0 * sb;
+        o000[i] = base;
+        oA[i] = base + stepHi;
+        o111[i] = base + dR + dG + dB;
+        oB[i] = base + dR + dG + dB - stepLo;
+        w0[i] = 1.0f - hi;
+        wA[i] = hi - mid;
+        wB[i] = mid - lo;
+        w1[i] = lo;
+    }
+    for (int i = 0; i < count; ++i) {
+#if defined(__SSE2__)
+        __m128 acc = _mm_mul_ps(_mm_set1_ps(w0[i]), _mm_loadu_ps(cube4 + o000[i]));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(wA[i]), _mm_loadu_ps(cube4 + oA[i])));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(wB[i]), _mm_loadu_ps(cube4 + oB[i])));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(w1[i]), _mm_loadu_ps(cube4 + o111[i])));
+        alignas(16) float v[4];
+        _mm_store_ps(v, acc);
+        outR[i] = v[0];
+        outG[i] = v[1];
+        outB[i] = v[2];
+#else
+        float v[3];
+        for (int k = 0; k < 3; ++k) {
+            v[k] = w0[i] * cube4[o000[i] + k] + wA[i] * cube4[oA[i] + k] +
+                   wB[i] * cube4[oB[i] + k] + w1[i] * cube4[o111[i] + k];
+        }
+        outR[i] = v[0];
+        outG[i] = v[1];
+        outB[i] = v[2];
+#endif
+    }
+}
+
+// The look at `intensity` over a run of pixels held as channel arrays (at most
+// kLookRun); pixels whose `keep` entry is non-zero are left alone.
 inline void lookRun(float* __restrict r, float* __restrict g, float* __restrict b,
                     const int32_t* __restrict keep, int count, const float* cube4, int n,
                     float intensity) {
-    int i = 0;
-#if defined(__SSE2__)
-    for (; i + 4 <= count; i += 4) {
-        TetraTaps taps[4];
-        tetraTapsQuad(_mm_loadu_ps(r + i), _mm_loadu_ps(g + i), _mm_loadu_ps(b + i), n, taps);
-        for (int j = 0; j < 4; ++j) {
-            const int k = i + j;
-            if (keep[k] != 0) {
-                continue;
-            }
-            alignas(16) float v[4];
-            _mm_store_ps(v, tetraSum(cube4, taps[j]));
-            r[k] += (v[0] - r[k]) * intensity;
-            g[k] += (v[1] - g[k]) * intensity;
-            b[k] += (v[2] - b[k]) * intensity;
-        }
-    }
-#endif
-    for (; i < count; ++i) {
-        if (keep[i] != 0) {
-            continue;
-        }
-        float v[3];
-        sampleTetraPacked(cube4, n, r[i], g[i], b[i], v);
-        r[i] += (v[0] - r[i]) * intensity;
-        g[i] += (v[1] - g[i]) * intensity;
-        b[i] += (v[2] - b[i]) * intensity;
+    float lr[kLookRun], lg[kLookRun], lb[kLookRun];
+    lookTaps(r, g, b, count, cube4, n, lr, lg, lb);
+    for (int i = 0; i < count; ++i) {
+        const float vr = r[i], vg = g[i], vb = b[i];
+        const bool k = keep[i] != 0;
+        r[i] = k ? vr : vr + (lr[i] - vr) * intensity;
+        g[i] = k ? vg : vg + (lg[i] - vg) * intensity;
+        b[i] = k ? vb : vb + (lb[i] - vb) * intensity;
     }
 }
 

@@ -25,8 +25,11 @@ inline float shortToFloat(std::uint16_t code) {
 }
 
 // [0, 1] for finite values; 0 for NaN and both infinities.
+// Plain selects, so that the engine's row conversions vectorise.
 inline float finiteUnit(float v) {
-    return std::isfinite(v) ? (v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f) : 0.0f;
+    const float below = v < 1.0f ? v : 1.0f;
+    const float unit = v > 0.0f ? below : 0.0f;
+    return std::fabs(v) <= 3.40282347e38f ? unit : 0.0f;
 }
 
 inline std::uint8_t floatToByte(float v) {
