@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "../common/PluginPictures.h"
 #include "OpenClDevice.h"
 #include "TestHost.h"
 #include "looks/Catalogue.h"
@@ -22,16 +23,13 @@ namespace {
 
 using vd::testhost::BitDepth;
 using vd::testhost::Image;
-using vd::testhost::Instance;
 using vd::testhost::OpenClDevice;
-using vd::testhost::ParamValue;
 using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
-using vd::testhost::TestHost;
 
-using Controls = std::vector<std::pair<std::string, ParamValue>>;
+using vd::test::Controls;
 
 const Controls kHalation = {{"halationAmount", 70.0}, {"halationRadius", 1.25}};
 const Controls kBloom = {{"bloomAmount", 60.0}, {"bloomRadius", 0.75}, {"bloomThreshold", 40.0}};
@@ -106,21 +104,11 @@ Difference difference(const Image& a, const Image& b) {
     return d;
 }
 
-class GpuRender : public ::testing::Test {
+class GpuRender : public vd::test::PluginTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(device_.ok()) << device_.error() << " (install pocl-opencl-icd)";
-        vd::testhost::HostProfile profile;
-        profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
-        host_.emplace(VD_BUNDLE_DIR, profile);
-        host_->setUp(kOfxImageEffectContextFilter);
-        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
-    }
-
-    void set(const Controls& controls) {
-        for (const auto& [name, value] : controls) {
-            fx_->setValue(name, value);
-        }
+        start();
     }
 
     RenderResult render(RenderRequest r, RenderMode mode) {
@@ -135,8 +123,6 @@ class GpuRender : public ::testing::Test {
     }
 
     OpenClDevice device_;
-    std::optional<TestHost> host_;
-    Instance* fx_ = nullptr;
 };
 
 // ---- OpenCL against the CPU -----------------------------------------------------------------
@@ -250,16 +236,8 @@ TEST_F(GpuRender, OpenClTilesEqualTheWholeFrame) {
         r.renderWindow = tile;
         const RenderResult part = render(r, RenderMode::openCL);
         ASSERT_EQ(part.status, kOfxStatOK);
-        float worst = 0.0f;
-        for (int y = tile.y1; y < tile.y2; ++y) {
-            for (int x = tile.x1; x < tile.x2; ++x) {
-                for (int c = 0; c < 4; ++c) {
-                    worst = std::max(worst,
-                                     std::fabs(part.output.at(x, y, c) - whole.output.at(x, y, c)));
-                }
-            }
-        }
-        EXPECT_LE(worst, 1e-5f) << "tile " << tile.x1 << "," << tile.y1;
+        EXPECT_LE(vd::test::maxDifference(part.output, whole.output, tile), 1e-5f)
+            << "tile " << tile.x1 << "," << tile.y1;
     }
 }
 

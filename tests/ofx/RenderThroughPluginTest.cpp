@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "../common/PluginPictures.h"
 #include "TestHost.h"
 #include "controls/Controls.h"
 #include "grade/Grade.h"
@@ -23,23 +24,20 @@
 
 namespace {
 
+using vd::test::Controls;
+using vd::test::crop;
+using vd::test::maxDifference;
 using vd::testhost::BitDepth;
 using vd::testhost::HostProfile;
 using vd::testhost::Image;
-using vd::testhost::Instance;
-using vd::testhost::ParamValue;
 using vd::testhost::PropertySet;
 using vd::testhost::RegionsOfInterestRequest;
 using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
-using vd::testhost::TestHost;
 
-const std::string kBundle = VD_BUNDLE_DIR;
 constexpr OfxRectI kFrame{0, 0, 192, 108};
-
-using Controls = std::vector<std::pair<std::string, ParamValue>>;
 
 // Controls that put every spatial effect to work: halation and bloom around the bright dots,
 // grain, vignette and border over the whole frame.
@@ -107,19 +105,6 @@ Image scene(BitDepth depth, int components, OfxRectI region, bool premultiplied 
     return image;
 }
 
-Image crop(const Image& image, OfxRectI region) {
-    Image out(image.depth(), image.components(), region);
-    out.premultiplied = image.premultiplied;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            for (int c = 0; c < image.components(); ++c) {
-                out.set(x, y, c, image.at(x, y, c));
-            }
-        }
-    }
-    return out;
-}
-
 vd::ImageView view(Image& image) {
     vd::ImageView v;
     const OfxRectI b = image.bounds();
@@ -160,29 +145,6 @@ Image engineRender(const std::optional<Image>& source, OfxRectI outputBounds, in
     return out;
 }
 
-// The largest difference over a region, integer outputs against the reference clamped to
-// the range they can hold.
-float maxDifference(const Image& actual, const Image& expected, OfxRectI region) {
-    const bool clampExpected = actual.depth() != BitDepth::float32;
-    float worst = 0.0f;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            for (int c = 0; c < actual.components(); ++c) {
-                float e = expected.at(x, y, c);
-                if (clampExpected) {
-                    e = std::clamp(e, 0.0f, 1.0f);
-                }
-                const float d = std::fabs(actual.at(x, y, c) - e);
-                if (std::isnan(d)) {
-                    return std::numeric_limits<float>::infinity();  // unwritten or NaN output
-                }
-                worst = std::max(worst, d);
-            }
-        }
-    }
-    return worst;
-}
-
 float quantum(BitDepth depth) {
     return depth == BitDepth::byte      ? 1.0f / 255.0f
            : depth == BitDepth::short16 ? 1.0f / 65535.0f
@@ -193,23 +155,9 @@ std::string depthName(BitDepth depth) {
     return vd::testhost::bitDepthName(depth);
 }
 
-class RenderThroughPlugin : public ::testing::Test {
+class RenderThroughPlugin : public vd::test::PluginTest {
   protected:
-    void start(HostProfile profile = {}) {
-        fx_ = nullptr;
-        host_.reset();
-        profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
-        host_.emplace(kBundle, profile);
-        host_->setUp(kOfxImageEffectContextFilter);
-        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
-    }
     void SetUp() override { start(); }
-
-    void set(const Controls& controls) {
-        for (const auto& [name, value] : controls) {
-            fx_->setValue(name, value);
-        }
-    }
 
     // The settings a fresh instance's controls stand for: every default of the record is the
     // default of its control, and the first pack grades in its own camera encoding.
@@ -241,9 +189,6 @@ class RenderThroughPlugin : public ::testing::Test {
         r.outputBounds = kFrame;
         return r;
     }
-
-    std::optional<TestHost> host_;
-    Instance* fx_ = nullptr;
 };
 
 // ---- The controls reach the engine as the settings they stand for ----------------------------
