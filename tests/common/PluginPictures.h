@@ -47,6 +47,40 @@ inline float maxDifference(const testhost::Image& a, const testhost::Image& b,
     return worst;
 }
 
+// A synthetic frame, the same wherever it is cropped: smooth colour ramps, alpha varying
+// from pixel to pixel (zero in one of eleven) and a lattice of small super-white dots for
+// halation and bloom to spread (white in integer depths). The 6 x 4 dots sit on even
+// coordinates, so a 2 x 2 reduction keeps them whole; `scale` shrinks the frame as a host
+// does at a render scale.
+inline testhost::Image scene(testhost::BitDepth depth, int components, OfxRectI region,
+                             bool premultiplied = false, double scale = 1.0) {
+    testhost::Image image(depth, components, region);
+    image.premultiplied = premultiplied && components == 4;
+    for (int y = region.y1; y < region.y2; ++y) {
+        for (int x = region.x1; x < region.x2; ++x) {
+            const double fx = x / scale, fy = y / scale;
+            const bool dot =
+                std::fmod(fx + 400.0, 40.0) >= 18.0 && std::fmod(fx + 400.0, 40.0) < 24.0 &&
+                std::fmod(fy + 280.0, 28.0) >= 12.0 && std::fmod(fy + 280.0, 28.0) < 16.0;
+            float rgb[3] = {static_cast<float>(0.05 + 0.55 * fx / 192.0),
+                            static_cast<float>(0.1 + 0.45 * fy / 108.0),
+                            static_cast<float>(0.2 + 0.15 * std::sin((fx + 2 * fy) * 0.11))};
+            if (dot) {
+                rgb[0] = rgb[1] = rgb[2] = 6.0f;
+            }
+            const int cell = (x + 3 * y) % 11;
+            const float alpha = cell == 0 ? 0.0f : 0.35f + 0.65f * static_cast<float>(cell) / 10.0f;
+            for (int c = 0; c < 3; ++c) {
+                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
+            }
+            if (components == 4) {
+                image.set(x, y, 3, alpha);
+            }
+        }
+    }
+    return image;
+}
+
 // The part of an image inside region, in the same depth, layout and premultiplication.
 inline testhost::Image crop(const testhost::Image& image, OfxRectI region) {
     testhost::Image out(image.depth(), image.components(), region);

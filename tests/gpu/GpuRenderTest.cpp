@@ -30,6 +30,7 @@ using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
 
 using vd::test::Controls;
+using vd::test::scene;
 
 const Controls kHalation = {{"halationAmount", 70.0}, {"halationRadius", 1.25}};
 const Controls kBloom = {{"bloomAmount", 60.0}, {"bloomRadius", 0.75}, {"bloomThreshold", 40.0}};
@@ -43,36 +44,6 @@ const Controls kEverything = {{"exposure", 0.75},        {"temperature", 30.0},
                               {"vignetteAmount", -35.0}, {"vignetteSize", 0.25},
                               {"vignetteFeather", 0.75}, {"borderTop", 6.0},
                               {"borderSide", 3.0},       {"borderColour", Rgb{0.25, 0.5, 0.125}}};
-
-// Ramps, varying alpha and a lattice of super-white dots for halation and bloom to spread;
-// the same wherever it is cropped. `scale` shrinks it as a host does at a render scale.
-Image scene(int components, OfxRectI region, bool premultiplied, double scale = 1.0) {
-    Image image(BitDepth::float32, components, region);
-    image.premultiplied = premultiplied && components == 4;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            const double fx = x / scale, fy = y / scale;
-            const bool dot =
-                std::fmod(fx + 400.0, 40.0) >= 18.0 && std::fmod(fx + 400.0, 40.0) < 24.0 &&
-                std::fmod(fy + 280.0, 28.0) >= 12.0 && std::fmod(fy + 280.0, 28.0) < 16.0;
-            float rgb[3] = {static_cast<float>(0.05 + 0.55 * fx / 192.0),
-                            static_cast<float>(0.1 + 0.45 * fy / 108.0),
-                            static_cast<float>(0.2 + 0.15 * std::sin((fx + 2 * fy) * 0.11))};
-            if (dot) {
-                rgb[0] = rgb[1] = rgb[2] = 6.0f;
-            }
-            const int cell = (x + 3 * y) % 11;
-            const float alpha = cell == 0 ? 0.0f : 0.35f + 0.65f * static_cast<float>(cell) / 10.0f;
-            for (int c = 0; c < 3; ++c) {
-                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
-            }
-            if (components == 4) {
-                image.set(x, y, 3, alpha);
-            }
-        }
-    }
-    return image;
-}
 
 struct Difference {
     float max = 0.0f;
@@ -158,7 +129,8 @@ TEST_P(OpenClParity, MatchesTheCpuRenderWithin1e4) {
     }
     RenderRequest r;
     r.renderScale = {c.scale, c.scale};
-    r.source = scene(c.components, scaled(c.source, c.scale), c.premultiplied, c.scale);
+    r.source =
+        scene(BitDepth::float32, c.components, scaled(c.source, c.scale), c.premultiplied, c.scale);
     r.outputComponents = c.components;
     r.outputBounds = scaled(c.output, c.scale);
     r.renderWindow = scaled(c.window, c.scale);
@@ -228,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenClParity, ::testing::ValuesIn(kParityCases),
 TEST_F(GpuRender, OpenClTilesEqualTheWholeFrame) {
     set(kEverything);
     RenderRequest r;
-    r.source = scene(4, {0, 0, 192, 108}, true);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 192, 108}, true);
     const RenderResult whole = render(r, RenderMode::openCL);
     ASSERT_EQ(whole.status, kOfxStatOK);
     for (const OfxRectI tile : {OfxRectI{0, 0, 96, 54}, OfxRectI{96, 0, 192, 54},
@@ -245,7 +217,7 @@ TEST_F(GpuRender, OpenClTilesEqualTheWholeFrame) {
 
 TEST_F(GpuRender, DevicesGetFloatImagesAndAQueueOrTheRenderFailsAsAGpuRender) {
     RenderRequest r;
-    r.source = scene(4, {0, 0, 64, 32}, false);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 64, 32});
     for (const BitDepth depth : {BitDepth::byte, BitDepth::short16}) {
         RenderRequest integer = r;
         integer.source = Image(depth, 4, {0, 0, 64, 32});
@@ -273,7 +245,7 @@ TEST_F(GpuRender, WithoutTheCudaDriverEveryCudaRenderFailsAndTheOthersStillWork)
     }
     set(kHalation);
     RenderRequest r;
-    r.source = scene(4, {0, 0, 64, 32}, false);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 64, 32});
     EXPECT_EQ(render(r, RenderMode::cuda).status, kOfxStatGPURenderFailed);
     EXPECT_EQ(render(r, RenderMode::cuda).status, kOfxStatGPURenderFailed);
     const RenderResult cpu = render(r, RenderMode::cpu);

@@ -27,6 +27,7 @@ namespace {
 using vd::test::Controls;
 using vd::test::crop;
 using vd::test::maxDifference;
+using vd::test::scene;
 using vd::testhost::BitDepth;
 using vd::testhost::HostProfile;
 using vd::testhost::Image;
@@ -74,35 +75,6 @@ void expectEffects(vd::GradeSettings& s) {
     s.borderColour[0] = 0.25f;
     s.borderColour[1] = 0.5f;
     s.borderColour[2] = 0.125f;
-}
-
-// A synthetic frame, the same wherever it is cropped: smooth colour ramps, varying alpha,
-// and a lattice of small super-white dots for halation and bloom to spread. Integer depths
-// store the dots as white.
-Image scene(BitDepth depth, int components, OfxRectI region, bool premultiplied = false) {
-    Image image(depth, components, region);
-    image.premultiplied = premultiplied && components == 4;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            // 6 x 4 dots on even coordinates, so that a 2 x 2 reduction keeps them whole.
-            const bool dot = x % 40 >= 18 && x % 40 < 24 && y % 28 >= 12 && y % 28 < 16;
-            const float fx = static_cast<float>(x) / 192.0f;
-            const float fy = static_cast<float>(y) / 108.0f;
-            float rgb[3] = {0.05f + 0.55f * fx, 0.1f + 0.45f * fy,
-                            0.2f + 0.15f * std::sin(static_cast<float>(x + 2 * y) * 0.11f)};
-            if (dot) {
-                rgb[0] = rgb[1] = rgb[2] = 6.0f;
-            }
-            const float alpha = 0.35f + 0.65f * static_cast<float>((x + 3 * y) % 11) / 10.0f;
-            for (int c = 0; c < 3; ++c) {
-                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
-            }
-            if (components == 4) {
-                image.set(x, y, 3, alpha);
-            }
-        }
-    }
-    return image;
 }
 
 vd::ImageView view(Image& image) {
