@@ -456,7 +456,7 @@ TEST_F(RenderThroughPlugin, WindowReachingPastTheOutputWritesOnlyInsideIt) {
 
 TEST_F(RenderThroughPlugin, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) {
     // OpenGL and Metal are never taken; GPU modes take float images only; an OpenCL render
-    // needs the host's queue.
+    // needs the host's queue. (A GPU render that succeeds: GpuRenderTest.)
     static int queue;
     struct Case {
         RenderMode mode;
@@ -465,7 +465,9 @@ TEST_F(RenderThroughPlugin, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) 
     };
     for (const Case& c : {Case{RenderMode::openGL, BitDepth::float32, nullptr},
                           Case{RenderMode::metal, BitDepth::float32, nullptr},
+                          Case{RenderMode::cuda, BitDepth::byte, &queue},
                           Case{RenderMode::cuda, BitDepth::short16, &queue},
+                          Case{RenderMode::openCL, BitDepth::byte, &queue},
                           Case{RenderMode::openCL, BitDepth::short16, &queue},
                           Case{RenderMode::openCL, BitDepth::float32, nullptr}}) {
         RenderRequest r = request(scene(c.depth, 4, kFrame));
