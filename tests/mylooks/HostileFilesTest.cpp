@@ -132,14 +132,27 @@ class HostileFiles : public HostFixture {
     std::vector<std::string> fifos_;
 };
 
-// The My Looks file is replaced, the lock file is only ever a regular file of ours (a
-// directory cannot be cleared away and stays), and the update state file is ignored.
-TEST_F(HostileFiles, FilesInTheWayAreReplacedOrIgnoredNeverFollowedOutside) {
-    for (const std::string name : {"MyLooks.json", "MyLooks.json.lock", "UpdateState.json"}) {
+// The My Looks file is moved aside or replaced, the lock file is only ever a regular file of ours
+// (a directory cannot be cleared away and stays), and the update state file is ignored. The repair
+// of a damaged My Looks file skips backup names in the way, and the debug log it writes fails
+// silently.
+TEST_F(HostileFiles, FilesInTheWayAreReplacedSkippedOrIgnoredNeverFollowedOutside) {
+    for (const std::string name : {"MyLooks.json", "MyLooks.json.lock", "UpdateState.json",
+                                   "MyLooks.json.bak", "MyLooks.json.bak2", "debug.log"}) {
         SCOPED_TRACE(name);
+        const bool repair = name.find(".bak") != std::string::npos || name == "debug.log";
         forEachHostile([&](Hostile kind) {
+            if (name == "MyLooks.json.bak2") {
+                writeFile(myLooksFile() + ".bak", "an older backup");
+            }
             plant(path(name), kind);
+            if (repair) {
+                writeFile(myLooksFile(), "{ damaged");
+            }
             startPromptly();
+            if (repair) {
+                EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
+            }
             EXPECT_EQ(fx_->stringValue("updateNotice"), "");
             EXPECT_EQ(save("z"), kOfxStatOK);
             EXPECT_EQ(status(), "Saved z.");
@@ -181,25 +194,6 @@ TEST_F(HostileFiles, TemporaryFileIsMadeAfreshNeverThroughALink) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(tmp)));
         expectOutsideUntouched();
     });
-}
-
-// Repairing a damaged My Looks file touches the backup names and the debug log.
-TEST_F(HostileFiles, RepairSkipsBackupNamesInTheWayAndTheLogFailsSilently) {
-    for (const std::string name : {"MyLooks.json.bak", "MyLooks.json.bak2", "debug.log"}) {
-        SCOPED_TRACE(name);
-        forEachHostile([&](Hostile kind) {
-            if (name == "MyLooks.json.bak2") {
-                writeFile(myLooksFile() + ".bak", "an older backup");
-            }
-            plant(path(name), kind);
-            writeFile(myLooksFile(), "{ damaged");
-            startPromptly();
-            EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
-            EXPECT_EQ(save("z"), kOfxStatOK);
-            EXPECT_EQ(status(), "Saved z.");
-            expectOutsideUntouched();
-        });
-    }
 }
 
 // Look files that cannot be loaded: entries that are no regular files (pack 2, options 1 to
