@@ -15,10 +15,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../common/PluginPictures.h"
+#include "../common/TestFiles.h"
 #include "ImageFile.h"
 #include "TestHost.h"
 #include "looks/Catalogue.h"
@@ -27,6 +28,8 @@ namespace vd::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using test::crop;
+using test::maxDifference;
 using testhost::BitDepth;
 using testhost::Image;
 
@@ -35,29 +38,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-float largestDifference(const Image& a, const Image& b) {
-    float largest = a.bounds().x1 == b.bounds().x1 && a.bounds().y2 == b.bounds().y2 &&
-                            a.width() == b.width() && a.height() == b.height() &&
-                            a.components() == b.components()
-                        ? 0.0f
-                        : 1e9f;
-    for (int y = a.bounds().y1; largest < 1e9f && y < a.bounds().y2; ++y) {
-        for (int x = a.bounds().x1; x < a.bounds().x2; ++x) {
-            for (int c = 0; c < a.components(); ++c) {
-                largest = std::max(largest, std::abs(a.at(x, y, c) - b.at(x, y, c)));
-            }
-        }
-    }
-    return largest;
-}
 
 class GradeTest : public ::testing::Test {
   protected:
@@ -72,18 +52,21 @@ class GradeTest : public ::testing::Test {
         fs::remove_all(dir_, ignored);
     }
 
-    // Runs huebench in the test's folder, with its per-user files kept in support/.
-    Outcome huebench(const std::string& args, const std::string& env = "") {
+    // The shell command that runs huebench in the test's folder, with its per-user files
+    // kept in support/ and env (assignments) exported.
+    std::string command(const std::string& args, const std::string& env = "") const {
         const std::string support = (dir_ / "support").string();
-        const std::string command = "cd '" + dir_.string() + "' && VD_SUPPORT_DIR='" + support +
-                                    "' VD_MY_LOOKS_FILE='" + support + "/my-looks.json' " + env +
-                                    " '" VD_HUEBENCH "' " + args +
-                                    " >support/stdout.txt 2>support/stderr.txt";
+        return "cd '" + dir_.string() + "' && export VD_SUPPORT_DIR='" + support +
+               "' VD_MY_LOOKS_FILE='" + support + "/my-looks.json' " + env +
+               " && exec '" VD_HUEBENCH "' " + args;
+    }
+    Outcome huebench(const std::string& args, const std::string& env = "") {
         Outcome run;
-        const int raw = std::system(command.c_str());
+        const int raw =
+            std::system((command(args, env) + " >support/stdout.txt 2>support/stderr.txt").c_str());
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = slurp(dir_ / "support/stdout.txt");
-        run.err = slurp(dir_ / "support/stderr.txt");
+        run.out = test::readFile(dir_ / "support/stdout.txt");
+        run.err = test::readFile(dir_ / "support/stderr.txt");
         return run;
     }
 
@@ -118,12 +101,8 @@ class GradeTest : public ::testing::Test {
 
     // The peak resident size of one huebench run, in bytes; 0 when it failed.
     double peakBytes(const std::string& args) {
-        const std::string support = (dir_ / "support").string();
-        const std::string command = "cd '" + dir_.string() + "' && export VD_SUPPORT_DIR='" +
-                                    support + "' VD_MY_LOOKS_FILE='" + support +
-                                    "/my-looks.json' && exec '" VD_HUEBENCH "' " + args +
-                                    " >/dev/null";
-        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        const std::string line = command(args) + " >/dev/null";
+        const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
         pid_t child = 0;
         if (::posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) !=
             0) {
@@ -140,19 +119,6 @@ class GradeTest : public ::testing::Test {
 
     fs::path dir_;
 };
-
-// The top left 64x64 pixels of an image.
-Image crop(const Image& image) {
-    Image part(image.depth(), image.components(), {0, 0, 64, 64});
-    for (int y = 0; y < 64; ++y) {
-        for (int x = 0; x < 64; ++x) {
-            for (int c = 0; c < image.components(); ++c) {
-                part.set(x, y, c, image.at(x, y, c));
-            }
-        }
-    }
-    return part;
-}
 
 // The source graded the way huebench grades by default (iPhone Apple Log, look 01), rendered
 // directly through the test host as one whole frame.
@@ -208,7 +174,7 @@ TEST_F(GradeTest, EveryFormatAndDepthHoldsTheDirectRender) {
             FrameInfo written;
             const Image graded = read(c.output, depth, &written);
             EXPECT_EQ(written.type, c.stored);
-            EXPECT_LE(largestDifference(graded, expected), c.tolerance);
+            EXPECT_LE(maxDifference(graded, expected), c.tolerance);
         }
     }
     // Without --output, each input gets its own name: nothing is overwritten.
@@ -239,7 +205,7 @@ TEST_F(GradeTest, AlphaAndADataWindowInsideTheDisplayWindowSurvive) {
     EXPECT_EQ(info.data.y1, data.y1);
     EXPECT_EQ(info.data.x2, data.x2);
     EXPECT_EQ(info.data.y2, data.y2);
-    EXPECT_LE(largestDifference(graded, read("in.exr", BitDepth::float32)), 1e-3f);
+    EXPECT_LE(maxDifference(graded, read("in.exr", BitDepth::float32)), 1e-3f);
 }
 
 TEST_F(GradeTest, SequencesGradeTheFramesAskedFor) {
@@ -299,8 +265,7 @@ TEST_F(GradeTest, ASavedLookGradesAsItsPackAndLook) {
     ASSERT_EQ(saved.status, 0) << saved.err;
     const Outcome direct = huebench("grade --pack 2 --look 3 --depth 8 --output p.png");
     ASSERT_EQ(direct.status, 0) << direct.err;
-    EXPECT_EQ(largestDifference(read("m.png", BitDepth::byte), read("p.png", BitDepth::byte)),
-              0.0f);
+    EXPECT_EQ(maxDifference(read("m.png", BitDepth::byte), read("p.png", BitDepth::byte)), 0.0f);
     const Outcome missing = huebench("grade --my-look Nope");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("My Looks has no look \"Nope\""), std::string::npos) << missing.err;
@@ -328,7 +293,7 @@ TEST_F(GradeTest, MistakesEndWithAReasonAndLeaveNoFile) {
     small.fillPattern();
     write("whole.png", small, small.bounds(), SampleType::uint8);
     {
-        const std::string bytes = slurp(dir_ / "whole.png");
+        const std::string bytes = test::readFile(dir_ / "whole.png");
         std::ofstream(dir_ / "cut.png", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
     }
     const std::vector<std::string> before = files();
@@ -390,9 +355,8 @@ TEST_F(GradeTest, OpenClGradesAsTheCpuDoesAndWithoutADeviceNothingIsGraded) {
     ASSERT_EQ(gpu.status, 0) << gpu.err;
     EXPECT_NE(gpu.out.find("float on OpenCL device "), std::string::npos) << gpu.out;
     // The back ends agree to 1e-4, as the GPU tests hold them to.
-    EXPECT_LE(
-        largestDifference(read("gpu.exr", BitDepth::float32), read("cpu.exr", BitDepth::float32)),
-        1e-4f);
+    EXPECT_LE(maxDifference(read("gpu.exr", BitDepth::float32), read("cpu.exr", BitDepth::float32)),
+              1e-4f);
     // No OpenCL driver registered: the reason, and no picture graded on the CPU instead.
     fs::create_directories(dir_ / "support/no-drivers");
     const Outcome none =
@@ -414,7 +378,7 @@ TEST_F(GradeTest, ALargeFrameStaysWithinItsMemoryBound) {
     Image frame(BitDepth::float32, 4, {0, 0, 3840, 2160});
     frame.fillPattern(3);
     write("big.exr", frame, frame.bounds(), SampleType::half);
-    write("tiny.exr", crop(frame), {0, 0, 64, 64}, SampleType::half);
+    write("tiny.exr", crop(frame, {0, 0, 64, 64}), {0, 0, 64, 64}, SampleType::half);
     frame = Image();
     const double frames = 2.0 * 3840 * 2160 * 4 * sizeof(float);
     const double tiny = peakBytes("grade --input tiny.exr --depth float --output tiny-graded.exr");

@@ -1,7 +1,6 @@
 // The GPU back ends through the built .ofx, driven as a host drives them: OpenCL renders
 // on a real runtime (PoCL on the CPU in CI) with a real command queue and cl_mem images,
-// compared with the CPU render of the same frame; the refusals that answer the GPU
-// failure status; and CUDA on a machine without the driver.
+// compared with the CPU render of the same frame, and CUDA on a machine without the driver.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "../common/PluginPictures.h"
 #include "OpenClDevice.h"
 #include "TestHost.h"
 #include "looks/Catalogue.h"
@@ -22,16 +22,14 @@ namespace {
 
 using vd::testhost::BitDepth;
 using vd::testhost::Image;
-using vd::testhost::Instance;
 using vd::testhost::OpenClDevice;
-using vd::testhost::ParamValue;
 using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
-using vd::testhost::TestHost;
 
-using Controls = std::vector<std::pair<std::string, ParamValue>>;
+using vd::test::Controls;
+using vd::test::scene;
 
 const Controls kHalation = {{"halationAmount", 70.0}, {"halationRadius", 1.25}};
 const Controls kBloom = {{"bloomAmount", 60.0}, {"bloomRadius", 0.75}, {"bloomThreshold", 40.0}};
@@ -45,36 +43,6 @@ const Controls kEverything = {{"exposure", 0.75},        {"temperature", 30.0},
                               {"vignetteAmount", -35.0}, {"vignetteSize", 0.25},
                               {"vignetteFeather", 0.75}, {"borderTop", 6.0},
                               {"borderSide", 3.0},       {"borderColour", Rgb{0.25, 0.5, 0.125}}};
-
-// Ramps, varying alpha and a lattice of super-white dots for halation and bloom to spread;
-// the same wherever it is cropped. `scale` shrinks it as a host does at a render scale.
-Image scene(int components, OfxRectI region, bool premultiplied, double scale = 1.0) {
-    Image image(BitDepth::float32, components, region);
-    image.premultiplied = premultiplied && components == 4;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            const double fx = x / scale, fy = y / scale;
-            const bool dot =
-                std::fmod(fx + 400.0, 40.0) >= 18.0 && std::fmod(fx + 400.0, 40.0) < 24.0 &&
-                std::fmod(fy + 280.0, 28.0) >= 12.0 && std::fmod(fy + 280.0, 28.0) < 16.0;
-            float rgb[3] = {static_cast<float>(0.05 + 0.55 * fx / 192.0),
-                            static_cast<float>(0.1 + 0.45 * fy / 108.0),
-                            static_cast<float>(0.2 + 0.15 * std::sin((fx + 2 * fy) * 0.11))};
-            if (dot) {
-                rgb[0] = rgb[1] = rgb[2] = 6.0f;
-            }
-            const int cell = (x + 3 * y) % 11;
-            const float alpha = cell == 0 ? 0.0f : 0.35f + 0.65f * static_cast<float>(cell) / 10.0f;
-            for (int c = 0; c < 3; ++c) {
-                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
-            }
-            if (components == 4) {
-                image.set(x, y, 3, alpha);
-            }
-        }
-    }
-    return image;
-}
 
 struct Difference {
     float max = 0.0f;
@@ -106,21 +74,11 @@ Difference difference(const Image& a, const Image& b) {
     return d;
 }
 
-class GpuRender : public ::testing::Test {
+class GpuRender : public vd::test::PluginTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(device_.ok()) << device_.error() << " (install pocl-opencl-icd)";
-        vd::testhost::HostProfile profile;
-        profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
-        host_.emplace(VD_BUNDLE_DIR, profile);
-        host_->setUp(kOfxImageEffectContextFilter);
-        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
-    }
-
-    void set(const Controls& controls) {
-        for (const auto& [name, value] : controls) {
-            fx_->setValue(name, value);
-        }
+        start();
     }
 
     RenderResult render(RenderRequest r, RenderMode mode) {
@@ -135,8 +93,6 @@ class GpuRender : public ::testing::Test {
     }
 
     OpenClDevice device_;
-    std::optional<TestHost> host_;
-    Instance* fx_ = nullptr;
 };
 
 // ---- OpenCL against the CPU -----------------------------------------------------------------
@@ -172,7 +128,8 @@ TEST_P(OpenClParity, MatchesTheCpuRenderWithin1e4) {
     }
     RenderRequest r;
     r.renderScale = {c.scale, c.scale};
-    r.source = scene(c.components, scaled(c.source, c.scale), c.premultiplied, c.scale);
+    r.source =
+        scene(BitDepth::float32, c.components, scaled(c.source, c.scale), c.premultiplied, c.scale);
     r.outputComponents = c.components;
     r.outputBounds = scaled(c.output, c.scale);
     r.renderWindow = scaled(c.window, c.scale);
@@ -242,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenClParity, ::testing::ValuesIn(kParityCases),
 TEST_F(GpuRender, OpenClTilesEqualTheWholeFrame) {
     set(kEverything);
     RenderRequest r;
-    r.source = scene(4, {0, 0, 192, 108}, true);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 192, 108}, true);
     const RenderResult whole = render(r, RenderMode::openCL);
     ASSERT_EQ(whole.status, kOfxStatOK);
     for (const OfxRectI tile : {OfxRectI{0, 0, 96, 54}, OfxRectI{96, 0, 192, 54},
@@ -250,40 +207,19 @@ TEST_F(GpuRender, OpenClTilesEqualTheWholeFrame) {
         r.renderWindow = tile;
         const RenderResult part = render(r, RenderMode::openCL);
         ASSERT_EQ(part.status, kOfxStatOK);
-        float worst = 0.0f;
-        for (int y = tile.y1; y < tile.y2; ++y) {
-            for (int x = tile.x1; x < tile.x2; ++x) {
-                for (int c = 0; c < 4; ++c) {
-                    worst = std::max(worst,
-                                     std::fabs(part.output.at(x, y, c) - whole.output.at(x, y, c)));
-                }
-            }
-        }
-        EXPECT_LE(worst, 1e-5f) << "tile " << tile.x1 << "," << tile.y1;
+        EXPECT_LE(vd::test::maxDifference(part.output, whole.output, tile), 1e-5f)
+            << "tile " << tile.x1 << "," << tile.y1;
     }
 }
 
-// ---- Refusals ---------------------------------------------------------------------------------
+// ---- A window outside the output; no CUDA driver --------------------------------------------
 
-TEST_F(GpuRender, DevicesGetFloatImagesAndAQueueOrTheRenderFailsAsAGpuRender) {
+// Integer images and a missing queue are refused through the plug-in in RenderThroughPlugin.
+TEST_F(GpuRender, AWindowThatMissesTheOutputDrawsNothingAndSucceeds) {
     RenderRequest r;
-    r.source = scene(4, {0, 0, 64, 32}, false);
-    for (const BitDepth depth : {BitDepth::byte, BitDepth::short16}) {
-        RenderRequest integer = r;
-        integer.source = Image(depth, 4, {0, 0, 64, 32});
-        integer.source->fillPattern();
-        integer.outputDepth = depth;
-        EXPECT_EQ(render(integer, RenderMode::openCL).status, kOfxStatGPURenderFailed);
-        EXPECT_EQ(render(integer, RenderMode::cuda).status, kOfxStatGPURenderFailed);
-    }
-    RenderRequest noQueue = r;
-    noQueue.mode = RenderMode::openCL;
-    EXPECT_EQ(fx_->render(noQueue).status, kOfxStatGPURenderFailed);
-
-    // A window that misses the output: nothing to draw, nothing written, success.
-    RenderRequest outside = r;
-    outside.renderWindow = {100, 100, 120, 120};
-    const RenderResult result = render(outside, RenderMode::openCL);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 64, 32});
+    r.renderWindow = {100, 100, 120, 120};
+    const RenderResult result = render(r, RenderMode::openCL);
     EXPECT_EQ(result.status, kOfxStatOK);
     EXPECT_TRUE(vd::testhost::untouched(result.output, 0, 0));
 }
@@ -295,7 +231,7 @@ TEST_F(GpuRender, WithoutTheCudaDriverEveryCudaRenderFailsAndTheOthersStillWork)
     }
     set(kHalation);
     RenderRequest r;
-    r.source = scene(4, {0, 0, 64, 32}, false);
+    r.source = scene(BitDepth::float32, 4, {0, 0, 64, 32});
     EXPECT_EQ(render(r, RenderMode::cuda).status, kOfxStatGPURenderFailed);
     EXPECT_EQ(render(r, RenderMode::cuda).status, kOfxStatGPURenderFailed);
     const RenderResult cpu = render(r, RenderMode::cpu);

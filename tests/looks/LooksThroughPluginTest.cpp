@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/PluginPictures.h"
 #include "../common/TestFiles.h"
 #include "TestHost.h"
 #include "grade/PixelMath.h"
@@ -31,10 +32,10 @@ namespace vd {
 namespace {
 
 namespace fs = std::filesystem;
+using test::maxDifference;
 using test::readFile;
 using test::ScopedEnv;
 using test::TempDir;
-using test::writeFile;
 using testhost::BitDepth;
 using testhost::Image;
 using testhost::Instance;
@@ -82,24 +83,6 @@ Image reference(const Image& source, const LutCube& cube, float intensity) {
         }
     }
     return out;
-}
-
-// Largest difference over every sample (a NaN anywhere counts as infinite).
-float maxDifference(const Image& a, const Image& b) {
-    if (a.bounds().x1 != b.bounds().x1 || a.bounds().x2 != b.bounds().x2 ||
-        a.bounds().y1 != b.bounds().y1 || a.bounds().y2 != b.bounds().y2) {
-        return INFINITY;
-    }
-    float worst = 0.0f;
-    for (int y = a.bounds().y1; y < a.bounds().y2; ++y) {
-        for (int x = a.bounds().x1; x < a.bounds().x2; ++x) {
-            for (int c = 0; c < 4; ++c) {
-                const float d = std::fabs(a.at(x, y, c) - b.at(x, y, c));
-                worst = std::isnan(d) ? INFINITY : std::max(worst, d);
-            }
-        }
-    }
-    return worst;
 }
 
 LutCube decodeShipped(int lookIndex) {
@@ -204,47 +187,7 @@ class UnloadableLooks : public PluginLooks {
     const fs::path bundle_ = root_ / "VandrelHuebench.ofx.bundle";
 };
 
-TEST_F(UnloadableLooks, DamagedFilesRenderWithoutTheirLookWhileIntactOnesLoad) {
-    const fs::path looks = root_ / "looks";
-    fs::create_directories(looks);
-    for (int i = 0; i < lookCount(); ++i) {
-        fs::copy_file(fs::path(VD_BUNDLE_LOOKS_DIR) / lookFileName(i), looks / lookFileName(i));
-    }
-    auto damage = [&](int pack, int option, auto change) {
-        const int index = *findLook(pack, option);
-        std::string bytes = readFile(looks / lookFileName(index));
-        change(bytes);
-        writeFile(looks / lookFileName(index), bytes);
-        return index;
-    };
-    const int damaged[] = {
-        // The file whose presence marks the directory, cut in half: the directory is still
-        // chosen, the look is not loaded.
-        damage(1, 1, [](auto& b) { b.resize(b.size() / 2); }),
-        // One bit of the sealed payload.
-        damage(3, 2, [](auto& b) { b[b.size() / 2] ^= 0x10; }),
-        // The header's layout switched between the two valid ones: every header check
-        // passes and only the authentication tag can catch it.
-        damage(4, 1, [](auto& b) { b[8] ^= 0x03; }),
-        // Empty, and text that is no look file at all.
-        damage(5, 1, [](auto& b) { b.clear(); }),
-        damage(2, 3, [](auto& b) { b = "LUT_3D_SIZE 2\n0 0 0\n"; }),
-    };
-    // Entries that are no regular files at all are HostileFilesTest's.
-    const ScopedEnv override("VD_LOOKS_DIR", looks.string());
-    start(bundle_.string());
-    for (int index : damaged) {
-        expectRendersWithoutLook(index);
-    }
-    // The same directory's intact files still load, so the store did use it.
-    for (const auto& [pack, option] : {std::pair{1, 2}, std::pair{3, 1}, std::pair{5, 2}}) {
-        const int index = *findLook(pack, option);
-        SCOPED_TRACE(lookFileName(index));
-        EXPECT_LE(maxDifference(render(pack, option), reference(picture_, decodeShipped(index), 1)),
-                  kTolerance);
-    }
-}
-
+// Damaged look files in a folder that is used: HostileFilesTest.
 TEST_F(UnloadableLooks, NoLooksDirectoryRendersEveryLookAsNone) {
     // Neither the named directory nor the bundle holds any looks.
     const ScopedEnv override("VD_LOOKS_DIR", (root_ / "no-such-directory").string());

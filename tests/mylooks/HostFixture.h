@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,14 @@ class HostFixture : public TempEnv {
         return fx_->param("savedLooks").props.strings(kOfxParamPropChoiceOption);
     }
     std::string status() const { return fx_->stringValue("myLooksStatus"); }
+    // Types name into Look Name when one is given, presses the button, returns the status.
+    std::string press(const char* button, const std::optional<std::string>& name = {}) {
+        if (name) {
+            fx_->setValue("lookName", *name);
+        }
+        EXPECT_EQ(fx_->pressButton(button), kOfxStatOK) << button;
+        return status();
+    }
     std::vector<std::string> opened() const {
         std::vector<std::string> lines;
         const std::string text = readFile(path("opened.txt"));

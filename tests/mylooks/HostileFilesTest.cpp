@@ -132,16 +132,38 @@ class HostileFiles : public HostFixture {
     std::vector<std::string> fifos_;
 };
 
-TEST_F(HostileFiles, MyLooksFileIsMovedAsideOrReplacedNeverFollowedOutside) {
-    forEachHostile([&](Hostile kind) {
-        plant(myLooksFile(), kind);
-        startPromptly();
-        EXPECT_EQ(save("z"), kOfxStatOK);
-        EXPECT_EQ(status(), "Saved z.");
-        EXPECT_TRUE(regularFile(myLooksFile()));
-        EXPECT_EQ(menu(), std::vector<std::string>{"z"});
-        expectOutsideUntouched();
-    });
+// The My Looks file is moved aside or replaced, the lock file is only ever a regular file of ours
+// (a directory cannot be cleared away and stays), and the update state file is ignored. The repair
+// of a damaged My Looks file skips backup names in the way, and the debug log it writes fails
+// silently.
+TEST_F(HostileFiles, FilesInTheWayAreReplacedSkippedOrIgnoredNeverFollowedOutside) {
+    for (const std::string name : {"MyLooks.json", "MyLooks.json.lock", "UpdateState.json",
+                                   "MyLooks.json.bak", "MyLooks.json.bak2", "debug.log"}) {
+        SCOPED_TRACE(name);
+        const bool repair = name.find(".bak") != std::string::npos || name == "debug.log";
+        forEachHostile([&](Hostile kind) {
+            if (name == "MyLooks.json.bak2") {
+                writeFile(myLooksFile() + ".bak", "an older backup");
+            }
+            plant(path(name), kind);
+            if (repair) {
+                writeFile(myLooksFile(), "{ damaged");
+            }
+            startPromptly();
+            if (repair) {
+                EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
+            }
+            EXPECT_EQ(fx_->stringValue("updateNotice"), "");
+            EXPECT_EQ(save("z"), kOfxStatOK);
+            EXPECT_EQ(status(), "Saved z.");
+            EXPECT_TRUE(regularFile(myLooksFile()));
+            EXPECT_EQ(menu(), std::vector<std::string>{"z"});
+            if (name == "MyLooks.json.lock") {
+                EXPECT_EQ(kind == Hostile::directory, !regularFile(path(name)));
+            }
+            expectOutsideUntouched();
+        });
+    }
 }
 
 TEST_F(HostileFiles, TemporaryFileIsMadeAfreshNeverThroughALink) {
@@ -150,12 +172,17 @@ TEST_F(HostileFiles, TemporaryFileIsMadeAfreshNeverThroughALink) {
         // Planted between two saves, as an attacker who watches the folder would.
         ASSERT_EQ(save("first"), kOfxStatOK);
         const std::string tmp = myLooksFile() + ".tmp";
+        const std::string before = readFile(myLooksFile());
         plant(tmp, kind);
         EXPECT_EQ(save("z"), kOfxStatOK);
         if (kind == Hostile::directory) {
-            // A directory cannot be cleared away: the save fails as any unwritable temporary
-            // file does, and the My Looks file keeps what it had.
+            // A directory cannot be cleared away: every command that writes fails as with
+            // any unwritable temporary file, and the My Looks file keeps what it had.
             EXPECT_EQ(status(), "Could not save My Looks.");
+            fx_->userEdit("savedLooks", 0);
+            EXPECT_EQ(press("renameLook", "Renamed"), "Could not save My Looks.");
+            EXPECT_EQ(press("deleteLook"), "Could not save My Looks.");
+            EXPECT_EQ(readFile(myLooksFile()), before);
             EXPECT_EQ(menu(), std::vector<std::string>{"first"});
             fs::remove(tmp);
         } else {
@@ -169,50 +196,12 @@ TEST_F(HostileFiles, TemporaryFileIsMadeAfreshNeverThroughALink) {
     });
 }
 
-TEST_F(HostileFiles, LockFileIsOnlyEverARegularFileOfOurs) {
-    forEachHostile([&](Hostile kind) {
-        const std::string lock = myLooksFile() + ".lock";
-        plant(lock, kind);
-        startPromptly();
-        EXPECT_EQ(save("z"), kOfxStatOK);
-        EXPECT_EQ(status(), "Saved z.");
-        EXPECT_EQ(kind == Hostile::directory, !regularFile(lock));
-        expectOutsideUntouched();
-    });
-}
-
-// Repairing a damaged My Looks file touches the backup names and the debug log.
-TEST_F(HostileFiles, RepairSkipsBackupNamesInTheWayAndTheLogFailsSilently) {
-    for (const std::string name : {"MyLooks.json.bak", "MyLooks.json.bak2", "debug.log"}) {
-        SCOPED_TRACE(name);
-        forEachHostile([&](Hostile kind) {
-            if (name == "MyLooks.json.bak2") {
-                writeFile(myLooksFile() + ".bak", "an older backup");
-            }
-            plant(path(name), kind);
-            writeFile(myLooksFile(), "{ damaged");
-            startPromptly();
-            EXPECT_EQ(status(), "My Looks file was reset. A backup was kept.");
-            EXPECT_EQ(save("z"), kOfxStatOK);
-            EXPECT_EQ(status(), "Saved z.");
-            expectOutsideUntouched();
-        });
-    }
-}
-
-TEST_F(HostileFiles, UpdateStateFileIsIgnoredWhenItIsNoRegularFile) {
-    forEachHostile([&](Hostile kind) {
-        plant(path("UpdateState.json"), kind);
-        startPromptly();
-        EXPECT_EQ(fx_->stringValue("updateNotice"), "");
-        EXPECT_EQ(save("z"), kOfxStatOK);
-        expectOutsideUntouched();
-    });
-}
-
-// Look files are read from a looks folder of the test's own, with the plug-in copied into a
-// bundle of its own: the looks folder is found once per process and kept by each library.
-TEST_F(HostileFiles, LookFilesThatAreNoRegularFilesRenderWithoutTheLook) {
+// Look files that cannot be loaded: entries that are no regular files (pack 2, options 1 to
+// 5) and damaged files. Each renders without its look, promptly and twice over (the second
+// time from the failure the store remembered), while the folder's intact files still load.
+// The looks folder is the test's own and the plug-in is copied into a bundle of its own: the
+// looks folder is found once per process and kept by each library.
+TEST_F(HostileFiles, LookFilesThatCannotBeLoadedRenderWithoutTheLook) {
     const fs::path root(dir_ + "/copy");
     const fs::path binary = root / "VandrelHuebench.ofx.bundle/Contents/Linux-x86-64";
     const fs::path looks = root / "looks";
@@ -224,12 +213,32 @@ TEST_F(HostileFiles, LookFilesThatAreNoRegularFilesRenderWithoutTheLook) {
         fs::copy_file(fs::path(VD_BUNDLE_DIR) / "Contents/Resources/looks" / lookFileName(i),
                       looks / lookFileName(i));
     }
-    // Pack 2's options 1 to 5 become the hostile entries; option 6 and the file that marks
-    // the folder as a looks folder stay intact.
-    constexpr int kPack = 2;
+    auto file = [&](int pack, int option) {
+        return (looks / lookFileName(*findLook(pack, option))).string();
+    };
+    struct Unloadable {
+        int pack, option;
+        std::string what;
+    };
+    std::vector<Unloadable> unloadable;
     for (int option = 1; option <= 5; ++option) {
-        plant((looks / lookFileName(*findLook(kPack, option))).string(), kEveryHostile[option - 1]);
+        plant(file(2, option), kEveryHostile[option - 1]);
+        unloadable.push_back({2, option, kHostileNames[option - 1]});
     }
+    auto damage = [&](int pack, int option, const char* what, auto change) {
+        std::string bytes = readFile(file(pack, option));
+        change(bytes);
+        writeFile(file(pack, option), bytes);
+        unloadable.push_back({pack, option, what});
+    };
+    // The file whose presence marks the folder as a looks folder: the folder is still chosen.
+    damage(1, 1, "probe file cut in half", [](std::string& b) { b.resize(b.size() / 2); });
+    damage(3, 2, "a bit of the sealed payload", [](std::string& b) { b[b.size() / 2] ^= 0x10; });
+    // Every header check passes and only the authentication tag can catch it.
+    damage(4, 1, "layout switched to the other valid one", [](std::string& b) { b[8] ^= 0x03; });
+    damage(5, 1, "empty", [](std::string& b) { b.clear(); });
+    damage(3, 3, "no look file", [](std::string& b) { b = "LUT_3D_SIZE 2\n0 0 0\n"; });
+
     ::setenv("VD_LOOKS_DIR", looks.c_str(), 1);
     host_ = std::make_unique<TestHost>((root / "VandrelHuebench.ofx.bundle").string());
     host_->setUp(kOfxImageEffectContextFilter);
@@ -238,21 +247,24 @@ TEST_F(HostileFiles, LookFilesThatAreNoRegularFilesRenderWithoutTheLook) {
 
     Image picture(BitDepth::float32, 4, {0, 0, 16, 9});
     picture.fillPattern();
-    auto render = [&](int option) {
-        fx_->userEdit("footage", kPack);
-        fx_->userEdit(packLutParam(kPack), option);
+    auto render = [&](int pack, int option) {
+        fx_->userEdit("footage", pack);
+        fx_->userEdit(packLutParam(pack), option);
         RenderRequest request;
         request.source = picture;
         const auto result = promptly([&] { return fx_->render(request); });
         EXPECT_EQ(result.status, kOfxStatOK);
         return result.output.bytes();
     };
-    const auto none = render(0);
-    for (int option = 1; option <= 5; ++option) {
-        SCOPED_TRACE(kHostileNames[option - 1]);
-        EXPECT_EQ(render(option), none);
+    for (const Unloadable& u : unloadable) {
+        SCOPED_TRACE(u.what);
+        const auto none = render(u.pack, 0);
+        EXPECT_EQ(render(u.pack, u.option), none);
+        EXPECT_EQ(render(u.pack, u.option), none);
     }
-    EXPECT_NE(render(6), none);
+    for (const auto& [pack, option] : {std::pair{2, 6}, {1, 2}, {5, 2}}) {
+        EXPECT_NE(render(pack, option), render(pack, 0)) << pack << "," << option;
+    }
     expectOutsideUntouched();
     EXPECT_TRUE(host_->problems().empty());
 }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "../common/PluginPictures.h"
 #include "TestHost.h"
 #include "controls/Controls.h"
 #include "grade/Grade.h"
@@ -23,23 +24,21 @@
 
 namespace {
 
+using vd::test::Controls;
+using vd::test::crop;
+using vd::test::maxDifference;
+using vd::test::scene;
 using vd::testhost::BitDepth;
 using vd::testhost::HostProfile;
 using vd::testhost::Image;
-using vd::testhost::Instance;
-using vd::testhost::ParamValue;
 using vd::testhost::PropertySet;
 using vd::testhost::RegionsOfInterestRequest;
 using vd::testhost::RenderMode;
 using vd::testhost::RenderRequest;
 using vd::testhost::RenderResult;
 using vd::testhost::Rgb;
-using vd::testhost::TestHost;
 
-const std::string kBundle = VD_BUNDLE_DIR;
 constexpr OfxRectI kFrame{0, 0, 192, 108};
-
-using Controls = std::vector<std::pair<std::string, ParamValue>>;
 
 // Controls that put every spatial effect to work: halation and bloom around the bright dots,
 // grain, vignette and border over the whole frame.
@@ -76,48 +75,6 @@ void expectEffects(vd::GradeSettings& s) {
     s.borderColour[0] = 0.25f;
     s.borderColour[1] = 0.5f;
     s.borderColour[2] = 0.125f;
-}
-
-// A synthetic frame, the same wherever it is cropped: smooth colour ramps, varying alpha,
-// and a lattice of small super-white dots for halation and bloom to spread. Integer depths
-// store the dots as white.
-Image scene(BitDepth depth, int components, OfxRectI region, bool premultiplied = false) {
-    Image image(depth, components, region);
-    image.premultiplied = premultiplied && components == 4;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            // 6 x 4 dots on even coordinates, so that a 2 x 2 reduction keeps them whole.
-            const bool dot = x % 40 >= 18 && x % 40 < 24 && y % 28 >= 12 && y % 28 < 16;
-            const float fx = static_cast<float>(x) / 192.0f;
-            const float fy = static_cast<float>(y) / 108.0f;
-            float rgb[3] = {0.05f + 0.55f * fx, 0.1f + 0.45f * fy,
-                            0.2f + 0.15f * std::sin(static_cast<float>(x + 2 * y) * 0.11f)};
-            if (dot) {
-                rgb[0] = rgb[1] = rgb[2] = 6.0f;
-            }
-            const float alpha = 0.35f + 0.65f * static_cast<float>((x + 3 * y) % 11) / 10.0f;
-            for (int c = 0; c < 3; ++c) {
-                image.set(x, y, c, image.premultiplied ? rgb[c] * alpha : rgb[c]);
-            }
-            if (components == 4) {
-                image.set(x, y, 3, alpha);
-            }
-        }
-    }
-    return image;
-}
-
-Image crop(const Image& image, OfxRectI region) {
-    Image out(image.depth(), image.components(), region);
-    out.premultiplied = image.premultiplied;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            for (int c = 0; c < image.components(); ++c) {
-                out.set(x, y, c, image.at(x, y, c));
-            }
-        }
-    }
-    return out;
 }
 
 vd::ImageView view(Image& image) {
@@ -160,29 +117,6 @@ Image engineRender(const std::optional<Image>& source, OfxRectI outputBounds, in
     return out;
 }
 
-// The largest difference over a region, integer outputs against the reference clamped to
-// the range they can hold.
-float maxDifference(const Image& actual, const Image& expected, OfxRectI region) {
-    const bool clampExpected = actual.depth() != BitDepth::float32;
-    float worst = 0.0f;
-    for (int y = region.y1; y < region.y2; ++y) {
-        for (int x = region.x1; x < region.x2; ++x) {
-            for (int c = 0; c < actual.components(); ++c) {
-                float e = expected.at(x, y, c);
-                if (clampExpected) {
-                    e = std::clamp(e, 0.0f, 1.0f);
-                }
-                const float d = std::fabs(actual.at(x, y, c) - e);
-                if (std::isnan(d)) {
-                    return std::numeric_limits<float>::infinity();  // unwritten or NaN output
-                }
-                worst = std::max(worst, d);
-            }
-        }
-    }
-    return worst;
-}
-
 float quantum(BitDepth depth) {
     return depth == BitDepth::byte      ? 1.0f / 255.0f
            : depth == BitDepth::short16 ? 1.0f / 65535.0f
@@ -193,23 +127,9 @@ std::string depthName(BitDepth depth) {
     return vd::testhost::bitDepthName(depth);
 }
 
-class RenderThroughPlugin : public ::testing::Test {
+class RenderThroughPlugin : public vd::test::PluginTest {
   protected:
-    void start(HostProfile profile = {}) {
-        fx_ = nullptr;
-        host_.reset();
-        profile.onProblem = [](const std::string& p) { ADD_FAILURE() << "host: " << p; };
-        host_.emplace(kBundle, profile);
-        host_->setUp(kOfxImageEffectContextFilter);
-        fx_ = &host_->createInstance(kOfxImageEffectContextFilter);
-    }
     void SetUp() override { start(); }
-
-    void set(const Controls& controls) {
-        for (const auto& [name, value] : controls) {
-            fx_->setValue(name, value);
-        }
-    }
 
     // The settings a fresh instance's controls stand for: every default of the record is the
     // default of its control, and the first pack grades in its own camera encoding.
@@ -241,9 +161,6 @@ class RenderThroughPlugin : public ::testing::Test {
         r.outputBounds = kFrame;
         return r;
     }
-
-    std::optional<TestHost> host_;
-    Instance* fx_ = nullptr;
 };
 
 // ---- The controls reach the engine as the settings they stand for ----------------------------
@@ -539,7 +456,7 @@ TEST_F(RenderThroughPlugin, WindowReachingPastTheOutputWritesOnlyInsideIt) {
 
 TEST_F(RenderThroughPlugin, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) {
     // OpenGL and Metal are never taken; GPU modes take float images only; an OpenCL render
-    // needs the host's queue.
+    // needs the host's queue. (A GPU render that succeeds: GpuRenderTest.)
     static int queue;
     struct Case {
         RenderMode mode;
@@ -548,7 +465,9 @@ TEST_F(RenderThroughPlugin, UnsupportedGpuModesAnswerGpuFailureAndWriteNothing) 
     };
     for (const Case& c : {Case{RenderMode::openGL, BitDepth::float32, nullptr},
                           Case{RenderMode::metal, BitDepth::float32, nullptr},
+                          Case{RenderMode::cuda, BitDepth::byte, &queue},
                           Case{RenderMode::cuda, BitDepth::short16, &queue},
+                          Case{RenderMode::openCL, BitDepth::byte, &queue},
                           Case{RenderMode::openCL, BitDepth::short16, &queue},
                           Case{RenderMode::openCL, BitDepth::float32, nullptr}}) {
         RenderRequest r = request(scene(c.depth, 4, kFrame));

@@ -2,13 +2,11 @@
 // looks' bytes.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "../common/TestFiles.h"
 #include "looks/Catalogue.h"
 #include "looks/LookFile.h"
 #include "lookwriter/LookWriter.h"
@@ -21,25 +19,17 @@ namespace fs = std::filesystem;
 
 class LookMakerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vdlook-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
     void write(const std::string& name, const std::string& text) const {
-        std::ofstream(path(name), std::ios::binary) << text;
+        test::writeFile(path(name), text);
     }
     size_t fileCount() const {
         return static_cast<size_t>(
             std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
     }
 
-    fs::path dir_;
+    test::TempDir tmp_;
+    const fs::path dir_ = tmp_.path();
 };
 
 // A 17-point LUT with values that are not on the 16-bit grid.
