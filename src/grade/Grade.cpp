@@ -146,7 +146,7 @@ void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict 
 void lookAny(const GradeContext& c, float* __restrict r, float* __restrict g, float* __restrict b,
              const int32_t* __restrict keep, int count) {
     const int n = c.settings->lutEdge;
-    if (n <= kLookMaxEdge) {
+    if (n <= kLookRunMaxEdge) {
         lookRun(r, g, b, keep, count, c.lutPacked, n, c.intensity);
         return;
     }
@@ -654,7 +654,7 @@ void lookRow(GradeContext& c, int y, float* scratch) {
     float* const rowOut = integerDst ? scratch + static_cast<std::ptrdiff_t>(c.x2 - c.x1) * 4
                                      : reinterpret_cast<float*>(imageRow(dst, y)) +
                                            static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
-    const bool look = c.has(kDoLut) && c.settings->lutEdge <= kLookMaxEdge;
+    const bool look = c.has(kDoLut) && c.settings->lutEdge <= kLookRunMaxEdge;
     float* out = rowOut;
     float tr[kBlock], tg[kBlock], tb[kBlock], alpha[kBlock];
     int32_t keep[kBlock] = {};

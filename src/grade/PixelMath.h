@@ -441,10 +441,10 @@ inline void sampleTetraPacked(const float* cube4, int n, float r, float g, float
 // cube: the four taps and weights of every pixel are found together, and the two middle
 // corners from the largest and smallest fraction (the tetrahedron of the sorted
 // fractions; where fractions tie, the corner they leave open has weight 0). Gives the
-// values of sampleTetraPacked. At most kLookRun pixels, cubes of at most kLookMaxEdge
+// values of sampleTetraPacked. At most kLookRun pixels, cubes of at most kLookRunMaxEdge
 // entries a side (whose offsets fit 32 bits).
 inline constexpr int kLookRun = 256;
-inline constexpr int kLookMaxEdge = 512;
+inline constexpr int kLookRunMaxEdge = 512;
 
 inline void lookTaps(const float* __restrict r, const float* __restrict g,
                      const float* __restrict b, int count, const float* cube4, int n,
