@@ -65,26 +65,10 @@ TEST(WorkingValues, NonFiniteControlsFallBackToTheirDefaults) {
 }
 
 // That each control which is on sets its step's flag shows in the golden renders, which
-// would lose the effect otherwise.
-TEST(Flags, ALookNeedsDataAnEdgeAndIntensityAndNaNCountsAsOn) {
+// would lose the effect otherwise; that a fresh record, no look or intensity 0 grades nothing,
+// in the looks' renders through the plug-in, which leave the picture exactly as it was.
+TEST(Flags, NaNCountsAsOnAndTheStepReadsItAsZero) {
     GradeSettings s;
-    EXPECT_EQ(derive(s).flags, 0u);  // a fresh record grades nothing
-
-    float cube[24] = {};
-    s.lutData = cube;
-    s.lutEdge = 2;
-    EXPECT_EQ(derive(s).flags, kDoLut);
-    s.lutEdge = 1;
-    EXPECT_EQ(derive(s).flags, 0u);
-    s.lutEdge = 2;
-    s.intensity = 0.0f;
-    EXPECT_EQ(derive(s).flags, 0u);
-    s.lutData = nullptr;
-    s.intensity = 1.0f;
-    EXPECT_EQ(derive(s).flags, 0u);
-
-    // A NaN sets the flag; the step then reads the value as 0.
-    s = GradeSettings{};
     s.contrast = kNaN;
     s.highlights = kNaN;
     const GradeContext c = derive(s);
@@ -154,47 +138,13 @@ TEST(Geometry, SplitDividerSitsAtThePositionOfTheFrameRectangle) {
     EXPECT_EQ(dividerWidthPixels(1620.0f, 1.0f), 2);  // 1.5 rounds away from zero
 }
 
-TEST(EffectRegions, GrowClipToTheSourceAndKeepTheWindow) {
-    const PixelRect window{100, 100, 200, 150};
-    auto r = effectRegion(window, 52, nullptr);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->x1, 48);
-    EXPECT_EQ(r->y1, 48);
-    EXPECT_EQ(r->w, 204);
-    EXPECT_EQ(r->h, 154);
-    const PixelRect src{80, 120, 400, 130};  // narrower than the window vertically
-    r = effectRegion(window, 52, &src);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->x1, 80);
-    EXPECT_EQ(r->y1, 100);
-    EXPECT_EQ(r->w, 252 - 80);
-    EXPECT_EQ(r->h, 50);
-    r = effectRegion(window, 0, nullptr);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->w, 100);
-    EXPECT_EQ(r->h, 50);
-    // A region past the 32-bit coordinate range is refused, not wrapped.
-    EXPECT_FALSE(effectRegion(PixelRect{0, 0, 10, 10}, 0x7fffffff, nullptr));
-}
-
-TEST(EffectRegions, AlignToTheFrameLatticeWithoutLosingTheWindow) {
-    const PixelRect window{37, 23, 74, 46};
-    const auto r = effectRegion(window, 5, nullptr, kRegionAlign, 0, 0);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->x1, 32);  // 37 - 5 moved back to the lattice
-    EXPECT_EQ(r->y1, 16);
-    EXPECT_EQ(r->x1 + r->w, 79);
-    EXPECT_EQ(r->y1 + r->h, 51);
-    const auto negative = effectRegion(window, 51, nullptr, kRegionAlign, 3, 0);
-    ASSERT_TRUE(negative);
-    EXPECT_EQ(negative->x1, -29);  // 37 - 51 = -14, back to the lattice point 3 - 2 x 16
-}
-
 TEST(BufferSizes, OverflowAndHugeRequestsAreRefused) {
     EXPECT_EQ(checkedBufferFloats(1920, 1080, 3).value(), std::size_t{1920} * 1080 * 3);
     EXPECT_FALSE(checkedBufferFloats(int64_t{1} << 31, int64_t{1} << 31, 3));
     EXPECT_FALSE(checkedBufferFloats(40000, 40000, 3));
     EXPECT_FALSE(checkedBufferFloats(-1, 10, 1));
+    // An effect region past the 32-bit coordinate range is refused, not wrapped.
+    EXPECT_FALSE(effectRegion(PixelRect{0, 0, 10, 10}, 0x7fffffff, nullptr));
 }
 
 }  // namespace

@@ -108,17 +108,6 @@ TEST_F(LutStoreTest, SearchTakesTheFirstCandidateHoldingTheProbeFile) {
     EXPECT_EQ(resolveLooksDirFrom((root_ / "none").string(), ""), "");
 }
 
-TEST_F(LutStoreTest, NoLookAskedForIsSuccessWithoutALut) {
-    std::vector<float> samples(5, 1.0f);
-    std::uint32_t edge = 9;
-    for (auto [pack, option] :
-         {std::pair{1, 0}, {0, 1}, {0, 5}, {1, 19}, {2, 11}, {9, 1}, {3, -1}}) {
-        EXPECT_TRUE(getLookLut(pack, option, samples, edge)) << pack << "/" << option;
-        EXPECT_EQ(edge, 0u);
-        EXPECT_TRUE(samples.empty());
-    }
-}
-
 TEST_F(LutStoreTest, DirectoryComesFromTheEnvironmentOncePerProcess) {
     writeAllLooks();
     EXPECT_EQ(resolveLooksDir(), looks_.string());

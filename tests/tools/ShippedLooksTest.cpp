@@ -133,34 +133,32 @@ void noLatticeStepLargeEnoughToBand(const Shipped& s) {
     constexpr double kJump = 0.06;
     const int n = static_cast<int>(s.lut.edge);
     const size_t stride[3] = {1, static_cast<size_t>(n), static_cast<size_t>(n) * n};
+    // The largest channel difference between lattice points a and b.
+    auto step = [&](size_t a, size_t b) {
+        double d = 0.0;
+        for (int k = 0; k < 3; ++k) {
+            d = std::max(d, static_cast<double>(
+                                std::abs(s.lut.samples[b * 3 + k] - s.lut.samples[a * 3 + k])));
+        }
+        return d;
+    };
     double largest = 0.0;
     int jumps = 0;
     for (int axis = 0; axis < 3; ++axis) {
         for (size_t base = 0; base < stride[2] * n; ++base) {
-            const int along = static_cast<int>(base / stride[axis] % n);
-            if (along != 0) {
+            if (base / stride[axis] % n != 0) {
                 continue;
             }
             double before = 0.0;
             for (int i = 0; i + 1 < n; ++i) {
-                const float* a = &s.lut.samples[(base + i * stride[axis]) * 3];
-                const float* b = &s.lut.samples[(base + (i + 1) * stride[axis]) * 3];
-                double step = 0.0;
-                for (int k = 0; k < 3; ++k) {
-                    step = std::max(step, static_cast<double>(std::abs(b[k] - a[k])));
-                }
-                double after = 0.0;
-                if (i + 2 < n) {
-                    const float* c = &s.lut.samples[(base + (i + 2) * stride[axis]) * 3];
-                    for (int k = 0; k < 3; ++k) {
-                        after = std::max(after, static_cast<double>(std::abs(c[k] - b[k])));
-                    }
-                }
-                largest = std::max(largest, step);
-                if (step > kJump && step > 3.0 * std::max(before, after)) {
+                const size_t a = base + i * stride[axis];
+                const double here = step(a, a + stride[axis]);
+                const double after = i + 2 < n ? step(a + stride[axis], a + 2 * stride[axis]) : 0.0;
+                largest = std::max(largest, here);
+                if (here > kJump && here > 3.0 * std::max(before, after)) {
                     ++jumps;
                 }
-                before = step;
+                before = here;
             }
         }
     }
