@@ -206,15 +206,29 @@ void screenRun(float amount, const float* __restrict gr, const float* __restrict
                const float* __restrict gb, float* __restrict r, float* __restrict g,
                float* __restrict b, const int32_t* __restrict source, int32_t last, int count) {
     const GammaTables& t = gammaTables();
-    for (int i = 0; i < count; ++i) {
-        const float vr = r[i], vg = g[i], vb = b[i], lr = gr[i], lg = gg[i], lb = gb[i];
-        const bool on = (source[i] <= last) & ((lr > 0.0f) | (lg > 0.0f) | (lb > 0.0f));
-        const float sr = screenChannel(t, vr, lr, amount);
-        const float sg = screenChannel(t, vg, lg, amount);
-        const float sb = screenChannel(t, vb, lb, amount);
-        r[i] = on ? sr : vr;
-        g[i] = on ? sg : vg;
-        b[i] = on ? sb : vb;
+    // Glows are local (a halation ring is 0 away from bright edges): stretches of the block
+    // without any glow are passed over.
+    constexpr int kStretch = 32;
+    for (int s0 = 0; s0 < count; s0 += kStretch) {
+        const int s1 = std::min(count, s0 + kStretch);
+        int32_t any = 0;
+        for (int i = s0; i < s1; ++i) {
+            any |= static_cast<int32_t>((source[i] <= last) &
+                                        ((gr[i] > 0.0f) | (gg[i] > 0.0f) | (gb[i] > 0.0f)));
+        }
+        if (any == 0) {
+            continue;
+        }
+        for (int i = s0; i < s1; ++i) {
+            const float vr = r[i], vg = g[i], vb = b[i], lr = gr[i], lg = gg[i], lb = gb[i];
+            const bool on = (source[i] <= last) & ((lr > 0.0f) | (lg > 0.0f) | (lb > 0.0f));
+            const float sr = screenChannel(t, vr, lr, amount);
+            const float sg = screenChannel(t, vg, lg, amount);
+            const float sb = screenChannel(t, vb, lb, amount);
+            r[i] = on ? sr : vr;
+            g[i] = on ? sg : vg;
+            b[i] = on ? sb : vb;
+        }
     }
 }
 
@@ -478,6 +492,9 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
     // Pixels whose final colour the finish decides without the grade (final pass only).
     const bool split = Mode == PassMode::final && c.has(kDoSplit);
     const bool border = Mode == PassMode::final && c.has(kDoBorder);
+    // Whether a letterbox bar covers the whole row (then only the pillarbox bars are
+    // tested per pixel).
+    const bool barRow = border && borderCovers(0, y, c.rod, c.borderTop, 0.0f);
 
     float* out = nullptr;
     int dstComps = 0;
@@ -539,7 +556,7 @@ void gradeRow(GradeContext& c, int y, float* scratch) {
             } else if (split && side == 0) {
                 r = g = b = 1.0f;
                 from = kFinal;
-            } else if (border && borderCovers(x, y, c.rod, c.borderTop, c.borderSide)) {
+            } else if (border && (barRow || borderCovers(x, y, c.rod, 0.0f, c.borderSide))) {
                 r = c.borderColour[0];
                 g = c.borderColour[1];
                 b = c.borderColour[2];
