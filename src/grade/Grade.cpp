@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include "grade/Curves.h"
 #include "grade/Effects.h"
@@ -679,6 +680,12 @@ void lookRow(GradeContext& c, int y, float* scratch) {
         const int count = std::min(kBlock, c.x2 - bx);
         if (src.pixels != nullptr && src.comps == 4 && src.from <= bx && bx + count <= src.to) {
             const float* in = src.pixels + static_cast<std::ptrdiff_t>(bx - src.base) * 4;
+            if (!c.has(kDoLut) && dstComps == 4) {
+                // Nothing to grade: the pixels as they are.
+                std::memcpy(out, in, static_cast<std::size_t>(count) * 4 * sizeof(float));
+                out += static_cast<std::ptrdiff_t>(count) * 4;
+                continue;
+            }
             for (int i = 0; i < count; ++i) {
                 tr[i] = in[4 * i];
                 tg[i] = in[4 * i + 1];
