@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "TestImages.h"
 
@@ -109,6 +110,63 @@ TEST(Tetrahedral, OutOfRangeAndNonFiniteInputsReadInsideTheCube) {
 // The branches of the tone and finishing steps that the golden renders leave out (they lower
 // highlights and darken the corners): raising highlights, a brightening vignette, bars
 // meeting in the middle, negative and non-finite channels, far-off grain coordinates.
+// The look over a run finds each pixel's tetrahedron from its sorted fractions rather than
+// by the table of the single-pixel sampler: the same bytes on ties, lattice points, the
+// top face, out-of-range and non-finite channels, and kept pixels stay as they were.
+TEST(Tetrahedral, RunsGiveTheSinglePixelSamplerBytes) {
+    const int n = 5;
+    const auto cube = test::randomCube(n, 11);
+    std::vector<float> packed(static_cast<std::size_t>(n) * n * n * 4);
+    for (std::size_t i = 0; i < packed.size() / 4; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            packed[4 * i + k] = k < 3 ? cube[3 * i + k] : 0.0f;
+        }
+    }
+    const float values[] = {0.0f, 0.25f, 0.5f, 0.3f, 1.0f, 0.999f, -0.5f, 2.0f, kNaN, kInf};
+    std::vector<float> r, g, b;
+    for (float vr : values) {
+        for (float vg : values) {
+            for (float vb : values) {
+                r.push_back(vr);
+                g.push_back(vg);
+                b.push_back(vb);
+            }
+        }
+    }
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-0.1f, 1.1f);
+    while (r.size() % kLookRun != 0) {
+        r.push_back(u(rng));
+        g.push_back(u(rng));
+        b.push_back(u(rng));
+    }
+    for (std::size_t first = 0; first < r.size(); first += kLookRun) {
+        float rr[kLookRun], gg[kLookRun], bb[kLookRun];
+        int32_t keep[kLookRun];
+        for (int i = 0; i < kLookRun; ++i) {
+            rr[i] = r[first + i];
+            gg[i] = g[first + i];
+            bb[i] = b[first + i];
+            keep[i] = i % 7 == 0;
+        }
+        lookRun(rr, gg, bb, keep, kLookRun, packed.data(), n, 0.8f);
+        for (int i = 0; i < kLookRun; ++i) {
+            const float in[3] = {r[first + i], g[first + i], b[first + i]};
+            float want[3];
+            sampleTetraPacked(packed.data(), n, in[0], in[1], in[2], want);
+            const float got[3] = {rr[i], gg[i], bb[i]};
+            for (int k = 0; k < 3; ++k) {
+                const float expected = keep[i] != 0 ? in[k] : in[k] + (want[k] - in[k]) * 0.8f;
+                if (std::isnan(expected)) {
+                    EXPECT_TRUE(std::isnan(got[k]));
+                } else {
+                    EXPECT_EQ(got[k], expected) << in[0] << " " << in[1] << " " << in[2];
+                }
+            }
+        }
+    }
+}
+
 TEST(Tone, BranchesTheGoldenRendersLeaveOut) {
     EXPECT_EQ(mapHighlightLuma(0.34f, 1.0f), 0.34f);
     EXPECT_FLOAT_EQ(mapHighlightLuma(1.0f, 1.0f), 1.0f);
