@@ -58,15 +58,26 @@ inline float decodeLane(float code, const float* table) {
 // where fastEncode answers otherwise: 0 for non-finite values and values at or below the
 // table's black, the analytic curve beyond the tables; the value returned there is to be
 // replaced.
-inline float encodeLane(float linear, const float* table, float highMax, float span, int32_t& odd) {
+// spanOrOne and bias describe the high table: its span above 1 (1 when it has none) and 0
+// (+infinity when it has none, which puts every position on its last entry, as
+// fastEncode reads it).
+inline float encodeLane(float linear, const float* table, float highMax, float spanOrOne,
+                        float bias, int32_t& odd) {
     const int32_t finite = std::fabs(linear) <= 3.40282347e38f;
     const int32_t aboveBlack = linear > table[kCurveDecode];
     const int32_t outside = (linear >= highMax) | (linear < 0.0f);
     odd = (1 - finite) | (1 - aboveBlack) | outside;
-    const bool unit = linear <= 1.0f;
-    const float highPos = span > 0.0f ? (linear - 1.0f) / span * 4095.0f : 4095.0f;
-    const float pos = unit ? linear * 4095.0f : highPos;
-    return sampleTable(table + (unit ? kCurveEncodeUnit : kCurveEncodeHigh), pos);
+    // One read of the unit or the high table, by index from the table's start: sampleTable
+    // with 32-bit offsets, which vectorise.
+    const int32_t high = linear > 1.0f;
+    const float highPos = (linear - 1.0f) / spanOrOne * 4095.0f + bias;
+    const float pos = high != 0 ? highPos : linear * 4095.0f;
+    const float below = pos < 4095.0f ? pos : 4095.0f;
+    const float p = pos > 0.0f ? below : 0.0f;
+    const auto i = static_cast<int32_t>(p);
+    const int32_t at = kCurveEncodeUnit + high * (kCurveEncodeHigh - kCurveEncodeUnit) + i;
+    const int32_t next = at + 1 - (i >> 12);
+    return table[at] + (table[next] - table[at]) * (p - static_cast<float>(i));
 }
 
 // Decode to linear light, apply exposure, shoulder and white balance, encode back, for
@@ -120,13 +131,15 @@ void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict 
     }
     const float highMax = curve[kCurveHighMax];
     const float span = highMax - 1.0f;
+    const float spanOrOne = span > 0.0f ? span : 1.0f;
+    const float bias = span > 0.0f ? 0.0f : INFINITY;
     int32_t odd[kBlock];
     for (int i = 0; i < count; ++i) {
         const float cr = r[i], cg = g[i], cb = b[i];
         int32_t orr, og, ob;
-        const float er = encodeLane(lr[i], curve, highMax, span, orr);
-        const float eg = encodeLane(lg[i], curve, highMax, span, og);
-        const float eb = encodeLane(lb[i], curve, highMax, span, ob);
+        const float er = encodeLane(lr[i], curve, highMax, spanOrOne, bias, orr);
+        const float eg = encodeLane(lg[i], curve, highMax, spanOrOne, bias, og);
+        const float eb = encodeLane(lb[i], curve, highMax, spanOrOne, bias, ob);
         const int32_t k = keep[i];
         odd[i] = (1 - k) & (orr | og | ob);
         r[i] = k != 0 ? cr : er;
