@@ -38,7 +38,12 @@ python3 scripts/compare-png.py build-win/chart/linux.png build-win/chart/windows
 stamp "address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVD_SANITIZE=address,undefined
 cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+# intercept_tls_get_addr=0: in a test process that also links OpenImageIO (some 500 shared
+# libraries) the leak checker's record of dynamically allocated thread-local blocks goes
+# wrong on this glibc, and its tracer then crashes at exit after every test has passed
+# (the huebench tests, whose process loads the plug-in, whose instance edits use a
+# thread_local). Heap leaks are still found.
+ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE no_sanitizer
 
 stamp "fuzz targets"
