@@ -685,7 +685,6 @@ void lookRow(GradeContext& c, int y, float* scratch) {
     float* const rowOut = integerDst ? scratch + static_cast<std::ptrdiff_t>(c.x2 - c.x1) * 4
                                      : reinterpret_cast<float*>(imageRow(dst, y)) +
                                            static_cast<std::ptrdiff_t>(c.x1 - dst.x1) * dstComps;
-    const bool look = c.has(kDoLut) && c.settings->lutEdge <= kLookRunMaxEdge;
     float* out = rowOut;
     float tr[kBlock], tg[kBlock], tb[kBlock], alpha[kBlock];
     int32_t keep[kBlock] = {};
@@ -715,16 +714,8 @@ void lookRow(GradeContext& c, int y, float* scratch) {
                 alpha[i] = a;
             }
         }
-        if (look) {
-            lookRun(tr, tg, tb, keep, count, c.lutPacked, c.settings->lutEdge, c.intensity);
-        } else if (c.has(kDoLut)) {
-            for (int i = 0; i < count; ++i) {
-                float l[3];
-                sampleTetraPacked(c.lutPacked, c.settings->lutEdge, tr[i], tg[i], tb[i], l);
-                tr[i] += (l[0] - tr[i]) * c.intensity;
-                tg[i] += (l[1] - tg[i]) * c.intensity;
-                tb[i] += (l[2] - tb[i]) * c.intensity;
-            }
+        if (c.has(kDoLut)) {
+            lookAny(c, tr, tg, tb, keep, count);
         }
         if (dstComps == 4) {
             for (int i = 0; i < count; ++i) {
