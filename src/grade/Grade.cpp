@@ -114,7 +114,7 @@ void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict 
         const float compressed = 1.44f + 44.64f * (1.0f - fastExp(-(l - 1.44f) / 44.64f));
         // Never below the pixel's brightness before the exposure gain.
         const float limited = maxf(compressed, l / gain);
-        const float k = shoulder & (l > 1.44f) ? limited / l : 1.0f;
+        const float k = (shoulder & (l > 1.44f)) ? limited / l : 1.0f;
         vr *= k;
         vg *= k;
         vb *= k;
@@ -124,7 +124,7 @@ void lineariseRun(const GradeContext& c, float* __restrict r, float* __restrict 
         const double l0 = 0.2126 * r0 + 0.7152 * g0 + 0.0722 * b0;
         const double r1 = r0 * wr, g1 = g0 * wg, b1 = b0 * wbb;
         const double l1 = 0.2126 * r1 + 0.7152 * g1 + 0.0722 * b1;
-        const double q = wb & (l0 > 1e-8) & (l1 > 1e-8) ? l0 / l1 : 1.0;  // keeps the luma
+        const double q = (wb & (l0 > 1e-8) & (l1 > 1e-8)) ? l0 / l1 : 1.0;  // keeps the luma
         lr[i] = static_cast<float>(r1 * q);
         lg[i] = static_cast<float>(g1 * q);
         lb[i] = static_cast<float>(b1 * q);

@@ -471,9 +471,9 @@ inline void lookTaps(const float* __restrict r, const float* __restrict g,
         const float lo = minf(dr, minf(dg, db));
         const float mid = maxf(minf(dr, dg), minf(maxf(dr, dg), db));
         const int32_t hiGB = dg >= db ? dG : dB;
-        const int32_t stepHi = (dr >= dg) & (dr >= db) ? dR : hiGB;
+        const int32_t stepHi = ((dr >= dg) & (dr >= db)) ? dR : hiGB;
         const int32_t loGB = dg <= db ? dG : dB;
-        const int32_t stepLo = (dr <= dg) & (dr <= db) ? dR : loGB;
+        const int32_t stepLo = ((dr <= dg) & (dr <= db)) ? dR : loGB;
         const int32_t base = r0 * sr + g0 * sg + b0 * sb;
         o000[i] = base;
         oA[i] = base + stepHi;
